@@ -1,0 +1,35 @@
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "input/scanner.h"
+#include "input/source_file.h"
+#include "lexer/char_table.h"
+#include "lexer/token.h"
+#include "lexer/tokenizer.h"
+#include "report/html_report.h"
+#include "report/listing.h"
+
+// quarnel -c PATH: lists the tokens of PATH on standard output and writes
+// them as a table to PATH.html. Every other command line does nothing. The
+// exit status is always 0.
+int main(int argc, char* argv[]) {
+    if (argc != 3 || std::strcmp(argv[1], "-c") != 0) return 0;
+    const std::string source_path = argv[2];
+
+    // Declared in this order so that they are released in the reverse one:
+    // report, scanner, source file.
+    zor_source_file source(source_path);
+    zor_scanner scanner(source.get_text());
+    init_char_table();
+    tokenize(scanner);
+
+    print_listing(std::cout, token_list);
+    std::cout.flush();  // the listing is complete before the page exists
+
+    std::ofstream report(source_path + ".html");
+    if (report.is_open()) write_report(report, token_list);
+    report.close();
+    return 0;
+}

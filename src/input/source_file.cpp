@@ -1,0 +1,41 @@
+#include "input/source_file.h"
+
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+
+zor_source_file::zor_source_file(std::string path) { load(path); }
+
+void zor_source_file::load(const std::string& path) {
+    // Only a regular file has a size to take; a FIFO would also block the
+    // open until some writer appears.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return;
+
+    open(path, std::ios::in);
+    if (!is_open() || !good()) return;
+
+    seekg(0, std::ios::end);
+    const std::streamoff size = tellg();
+    seekg(0, std::ios::beg);
+    if (size < 0 || !good()) {
+        close();
+        return;
+    }
+
+    try {
+        text.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        text = std::string();
+    } catch (const std::length_error&) {
+        text = std::string();
+    }
+    if (text.size() == static_cast<std::size_t>(size) && size > 0) {
+        read(&text[0], size);
+        // Text mode may deliver fewer characters than the size on disk.
+        text.resize(static_cast<std::size_t>(gcount()));
+        const std::size_t nul = text.find('\0');
+        if (nul != std::string::npos) text.resize(nul);
+    }
+    close();
+}

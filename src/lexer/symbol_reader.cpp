@@ -1,0 +1,56 @@
+#include <array>
+
+#include "lexer/symbol_kinds.h"
+#include "lexer/token.h"
+
+namespace {
+
+// What one symbol character can become: its own kind, and the pairs it
+// starts, in the order they are tried.
+struct symbol_start {
+    std::int32_t single_kind = comma_kind;
+    int pair_count = 0;
+    char pair_second[3] = {};
+    std::int32_t pair_kind[3] = {};
+};
+
+constexpr std::array<symbol_start, 128> make_symbol_starts() {
+    std::array<symbol_start, 128> starts{};
+    for (const auto& symbol : zor_symbol_kinds) {
+        auto& start = starts[static_cast<unsigned char>(symbol.text[0]) & 127];
+        if (symbol.text[1] == '\0') {
+            start.single_kind = symbol.kind;
+        } else {
+            start.pair_second[start.pair_count] = symbol.text[1];
+            start.pair_kind[start.pair_count] = symbol.kind;
+            ++start.pair_count;
+        }
+    }
+    return starts;
+}
+
+constexpr std::array<symbol_start, 128> symbol_starts = make_symbol_starts();
+
+}  // namespace
+
+void zor_special_token::read(zor_scanner& in) {
+    const char c = in.previous();
+    const auto code = static_cast<unsigned char>(c);
+    if (code >= symbol_starts.size()) {
+        text += c;
+        return;
+    }
+    const symbol_start& start = symbol_starts[code];
+    const char next = in.peek();
+    for (int i = 0; i < start.pair_count; ++i) {
+        if (start.pair_second[i] == next) {
+            in.get();
+            kind = start.pair_kind[i];
+            text += c;
+            text += next;
+            return;
+        }
+    }
+    kind = start.single_kind;
+    text += c;
+}

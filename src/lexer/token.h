@@ -1,0 +1,77 @@
+#pragma once
+// Tokens and the process-wide token list.
+//
+// Each token class reads the rest of its own token: the tokenizer has
+// consumed the first character, read fetches it again with previous() and
+// consumes exactly up to the token's last character. Tokens live on the heap
+// and belong to token_list until release_token_list runs (at process exit,
+// or between cases in tests).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input/scanner.h"
+
+enum zor_token_type : std::int32_t {
+    type_number = 1,
+    type_word = 2,
+    type_string = 3,
+    type_symbol = 4,
+    type_comment = 5,
+};
+
+class zor_token {
+public:
+    virtual void read(zor_scanner& in) = 0;
+    virtual ~zor_token() = default;
+
+    std::int32_t type;
+    std::int32_t kind = 0;  // operator kind of a Symbol, 1 to 41
+    std::string text;
+
+protected:
+    explicit zor_token(zor_token_type token_type) : type(token_type) {}
+};
+
+/// A run of decimal digits.
+class zor_int_token : public zor_token {
+public:
+    zor_int_token() : zor_token(type_number) {}
+    void read(zor_scanner& in) override;
+};
+
+/// A letter or _ followed by letters, digits and _.
+class zor_word_token : public zor_token {
+public:
+    zor_word_token() : zor_token(type_word) {}
+    void read(zor_scanner& in) override;
+};
+
+/// A quoted run, both delimiters included.
+class zor_string_token : public zor_token {
+public:
+    zor_string_token() : zor_token(type_string) {}
+    void read(zor_scanner& in) override;
+};
+
+/// One operator or punctuation character, or a recognised pair.
+class zor_special_token : public zor_token {
+public:
+    zor_special_token() : zor_token(type_symbol) {}
+    void read(zor_scanner& in) override;
+};
+
+/// The body of a block or line comment, without its delimiters.
+class zor_comment_token : public zor_token {
+public:
+    zor_comment_token() : zor_token(type_comment) {}
+    void read(zor_scanner& in) override;
+};
+
+using zor_token_list = std::vector<zor_token*>;
+
+extern zor_token_list token_list;
+
+/// Destroys every token and leaves token_list empty, its storage released.
+void release_token_list();

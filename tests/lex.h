@@ -1,0 +1,36 @@
+#pragma once
+// Lexes a text the way a run does and returns what the tests compare.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "input/scanner.h"
+#include "lexer/char_table.h"
+#include "lexer/token.h"
+#include "lexer/tokenizer.h"
+
+// Short type names so that expected tokens read as one case a line.
+constexpr int N = type_number, W = type_word, Q = type_string, S = type_symbol, C = type_comment;
+
+using lexed = std::vector<std::pair<int, std::string>>;
+
+inline const zor_token_list& lex_tokens(const std::string& text) {
+    release_token_list();
+    init_char_table();
+    zor_scanner in(text);
+    tokenize(in);
+    return token_list;
+}
+
+inline lexed lex(const std::string& text) {
+    lexed tokens;
+    for (const zor_token* token : lex_tokens(text)) tokens.emplace_back(token->type, token->text);
+    return tokens;
+}
+
+inline std::vector<int> lex_kinds(const std::string& text) {
+    std::vector<int> kinds;
+    for (const zor_token* token : lex_tokens(text)) kinds.push_back(token->kind);
+    return kinds;
+}
