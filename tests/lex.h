@@ -28,9 +28,3 @@ inline lexed lex(const std::string& text) {
     for (const zor_token* token : lex_tokens(text)) tokens.emplace_back(token->type, token->text);
     return tokens;
 }
-
-inline std::vector<int> lex_kinds(const std::string& text) {
-    std::vector<int> kinds;
-    for (const zor_token* token : lex_tokens(text)) kinds.push_back(token->kind);
-    return kinds;
-}

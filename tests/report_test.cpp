@@ -36,19 +36,6 @@ TEST(Listing, OneLinePerToken) {
     for (const auto& [source, listing] : cases) EXPECT_EQ(listing_of(source), listing) << source;
 }
 
-TEST(Listing, NumbersPastTen) {
-    const std::string listing = listing_of("a b c d e f g h i j k l");
-    EXPECT_NE(listing.find("\n(10 : Word ) ->k\n(11 : Word ) ->l\n"), std::string::npos);
-}
-
-TEST(Listing, UnknownTypeHasAnEmptyLabel) {
-    zor_token_list tokens = lex_tokens("q");
-    tokens[0]->type = 9;
-    std::ostringstream out;
-    print_listing(out, tokens);
-    EXPECT_EQ(out.str(), "(0 :  ) ->q\n");
-}
-
 TEST(Report, Escape) {
     const std::pair<const char*, const char*> cases[] = {
         {"", ""}, {"<", "&lt;"}, {"->", "-&gt;"}, {"<<", "&lt;&lt;"},

@@ -38,11 +38,4 @@ TEST(Scanner, OperationsAtStartMiddleAndEnd) {
         EXPECT_EQ(run_script(c.text, c.script), c.expected) << c.text << " / " << c.script;
 }
 
-TEST(Scanner, GetAtEndDoesNotMove) {
-    zor_scanner in("a");
-    in.get();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(in.get(), '\0');
-    EXPECT_EQ(in.position(), 1u);
-}
-
 }  // namespace

@@ -46,11 +46,15 @@ empty_file)
     [ ! -s out ] || fail "printed a listing"
     expect_empty_page empty.c.html
     ;;
-directory_source)
+not_a_regular_file)
     mkdir src.d
     run -c src.d
     [ ! -s out ] || fail "printed a listing"
     expect_empty_page src.d.html
+    ln -s /dev/null null.c
+    run -c null.c
+    [ ! -s out ] || fail "printed a listing for /dev/null"
+    expect_empty_page null.c.html
     ;;
 report_cannot_open)
     printf 'int x;\n' > a.c
