@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -16,6 +17,11 @@
 // exit status is always 0.
 int main(int argc, char* argv[]) {
     if (argc != 3 || std::strcmp(argv[1], "-c") != 0) return 0;
+#ifdef SIGPIPE
+    // A reader that quits early (quarnel ... | head) must not cost the user
+    // the page: a failed console write just ends the listing.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     const std::string source_path = argv[2];
 
     // Declared in this order so that they are released in the reverse one:

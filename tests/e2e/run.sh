@@ -98,6 +98,64 @@ PY
         cmp "$source.html" model.html || fail "$source: page differs from the model"
     done
     ;;
+broken_pipe | closed_stdout)
+    # The page must not depend on the console taking the whole listing.
+    for i in $(seq 400); do cat "$data/sample.c"; done | tr -d '\000' > big.c
+    run -c big.c
+    mv big.c.html expected.html
+    if [ "$case" = broken_pipe ]; then
+        "$quarnel" -c big.c 2>err | head -1 > first
+        status=${PIPESTATUS[0]}
+        [ "$(cat first)" = "$(head -1 out)" ] || fail "first line: $(cat first)"
+    else
+        "$quarnel" -c big.c 2>err >&-
+        status=$?
+    fi
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    [ ! -s err ] || fail "wrote to standard error: $(head -c 200 err)"
+    cmp big.c.html expected.html || fail "page differs"
+    printf 'int x;' > small.c
+    "$quarnel" -c small.c >&- 2>err
+    [ "$(cat small.c.html)" = "$(sed 's/<TR><\/TABLE>/<TR><TH>0<TH>int<TH><b>Word<\/b><TR><TH>1<TH>x<TH><b>Word<\/b><TR><TH>2<TH>;<TH><font color="orange">Symbol<\/font><TR><\/TABLE>/' <<< "$empty_page")" ] ||
+        fail "small page: $(cat small.c.html)"
+    ;;
+odd_paths)
+    name=$'with space \xc3\xa9\xff.c'
+    printf 'k' > "$name"
+    run -c "$name"
+    [ "$(cat out)" = '(0 : Word ) ->k' ] || fail "listing: $(cat out)"
+    [ -f "$name.html" ] || fail "page not written"
+    if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+        as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+        chmod 777 .
+    else
+        as_user=()
+    fi
+    printf 'secret' > locked.c
+    chmod 000 locked.c
+    "${as_user[@]}" "$quarnel" -c locked.c >out 2>err || fail "exit status $?"
+    [ ! -s out ] && [ ! -s err ] || fail "unreadable file printed something"
+    expect_empty_page locked.c.html
+    ;;
+memcheck)
+    command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
+    cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
+    real=$(ls /usr/include/c++/*/bits/stl_algo.h 2>/dev/null | head -1)
+    for source in sample.c hello.cpp $real; do
+        valgrind --quiet --error-exitcode=3 --leak-check=full --show-leak-kinds=definite,indirect,possible \
+            --errors-for-leak-kinds=definite,indirect,possible "$quarnel" -c "$source" >out 2>err ||
+            fail "$source: $(head -c 2000 err)"
+        [ ! -s err ] || fail "$source: $(head -c 2000 err)"
+    done
+    ;;
+huge_text)
+    # A text past 4 GiB: a cursor narrower than 64 bits would wrap here.
+    [ -n "${QUARNEL_STRESS:-}" ] || { echo "set QUARNEL_STRESS=1 to run (10 GB of memory, a minute)"; exit 77; }
+    { printf 'first'; head -c 4400000000 /dev/zero | tr '\000' ' '; printf 'last'; } > huge.c
+    run -c huge.c
+    [ "$(cat out)" = "$(printf '(0 : Word ) ->first\n(1 : Word ) ->last')" ] || fail "listing: $(head -c 200 out)"
+    rm -f huge.c
+    ;;
 *)
     fail "no such case"
     ;;
