@@ -1,0 +1,102 @@
+// Lexes arbitrary bytes as a run would, writes both reports into memory and
+// checks properties that any correct split must have: the tokens, with the
+// separators and comment delimiters between them, rebuild the input exactly;
+// the listing has exactly one entry per token; the page one row per token.
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "input/scanner.h"
+#include "lexer/char_table.h"
+#include "lexer/token.h"
+#include "lexer/tokenizer.h"
+#include "report/html_report.h"
+#include "report/labels.h"
+#include "report/listing.h"
+
+namespace {
+
+void check(bool holds) {
+    if (!holds) std::abort();
+}
+
+// Separators by their own definition, independent of the character table.
+bool is_separator(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 128 || !(std::isalnum(u) || c == '_' || c == '"' || c == '\'' ||
+                         std::strchr("!#%&()*+,-./:;<=>[]^{|}", c) != nullptr);
+}
+
+void check_tokens_rebuild(const std::string& text) {
+    std::size_t at = 0;
+    const auto skip_separators = [&] {
+        while (at < text.size() && is_separator(text[at])) ++at;
+    };
+    for (const zor_token* token : token_list) {
+        skip_separators();
+        const std::string& body = token->text;
+        if (token->type == type_comment) {
+            const bool block = text.compare(at, 2, "/*") == 0;
+            check(block || text.compare(at, 2, "//") == 0);
+            at += 2;
+            check(text.compare(at, body.size(), body) == 0);
+            at += body.size();
+            const std::size_t closer = block ? 2 : 1;
+            if (at < text.size()) check(text.compare(at, closer, block ? "*/" : "\n") == 0);
+            at = std::min(text.size(), at + closer);
+        } else {
+            check(!body.empty());
+            check(text.compare(at, body.size(), body) == 0);
+            at += body.size();
+        }
+    }
+    skip_separators();
+    check(at == text.size());
+}
+
+void check_listing_entries() {
+    std::ostringstream listing;
+    print_listing(listing, token_list);
+    const std::string out = listing.str();
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < token_list.size(); ++i) {
+        const std::string entry = "(" + std::to_string(i) + " : " +
+                                  labels_of(token_list[i]->type).console + " ) ->" +
+                                  token_list[i]->text + "\n";
+        check(out.compare(at, entry.size(), entry) == 0);
+        at += entry.size();
+    }
+    check(at == out.size());
+}
+
+void check_page_rows() {
+    std::ostringstream page;
+    write_report(page, token_list);
+    const std::string out = page.str();
+    // Escaped texts hold no '<', so every <TH> is a cell the page wrote.
+    std::size_t cells = 0;
+    for (std::size_t at = out.find("<TH>"); at != std::string::npos; at = out.find("<TH>", at + 1))
+        ++cells;
+    check(cells == 3 + 3 * token_list.size());
+    check(out.size() >= 37 && out.compare(out.size() - 37, 37, "</TABLE></center></PRE></BODY></HTML>") == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    text.resize(std::strlen(text.c_str()));  // a loaded text ends at its first NUL
+    init_char_table();
+    release_token_list();
+    zor_scanner scanner(text);
+    tokenize(scanner);
+    check(scanner.peek() == '\0');
+    check_tokens_rebuild(text);
+    check_listing_entries();
+    check_page_rows();
+    release_token_list();
+    return 0;
+}
