@@ -64,7 +64,7 @@ void check_listing_entries() {
     std::size_t at = 0;
     for (std::size_t i = 0; i < token_list.size(); ++i) {
         const std::string entry = "(" + std::to_string(i) + " : " +
-                                  labels_of(token_list[i]->type).console + " ) ->" +
+                                  std::string(labels_of(token_list[i]->type).console) + " ) ->" +
                                   token_list[i]->text + "\n";
         check(out.compare(at, entry.size(), entry) == 0);
         at += entry.size();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 class zor_scanner {
 public:
@@ -29,6 +30,13 @@ public:
     }
 
     std::size_t position() const { return pos; }
+    std::size_t length() const { return text.size(); }
+
+    /// The characters consumed from position start up to the cursor, so that
+    /// a reader can take its token's text in one piece.
+    std::string_view consumed_since(std::size_t start) const {
+        return std::string_view(text).substr(start, pos - start);
+    }
 
 private:
     std::string text;

@@ -1,8 +1,46 @@
 #include "lexer/token.h"
 
+#include <memory>
+
 zor_token_list token_list;
+
+namespace {
+
+// Blocks of token storage, handed out front to back.
+class token_arena {
+public:
+    void* allocate(std::size_t size) {
+        size = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+        if (size > block_size - used || blocks.empty()) {
+            // Left uninitialised: every token constructs its own bytes.
+            blocks.emplace_back(new unsigned char[std::max(size, block_size)]);
+            used = 0;
+        }
+        void* slot = blocks.back().get() + used;
+        used += size;
+        return slot;
+    }
+
+    void release() {
+        std::vector<std::unique_ptr<unsigned char[]>>().swap(blocks);
+        used = 0;
+    }
+
+private:
+    static constexpr std::size_t block_size = std::size_t{1} << 20;
+    std::vector<std::unique_ptr<unsigned char[]>> blocks;
+    std::size_t used = 0;
+};
+
+// At namespace scope, so that it outlives the exit-time release_token_list.
+token_arena arena;
+
+}  // namespace
+
+void* zor_token::operator new(std::size_t size) { return arena.allocate(size); }
 
 void release_token_list() {
     for (zor_token* token : token_list) delete token;
     zor_token_list().swap(token_list);
+    arena.release();
 }

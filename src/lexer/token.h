@@ -7,6 +7,7 @@
 // and belong to token_list until release_token_list runs (at process exit,
 // or between cases in tests).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,12 @@ class zor_token {
 public:
     virtual void read(zor_scanner& in) = 0;
     virtual ~zor_token() = default;
+
+    // Tokens come from a bump arena: a large file makes millions of them,
+    // all freed together by release_token_list, so per-token malloc
+    // bookkeeping would only cost time and memory.
+    static void* operator new(std::size_t size);
+    static void operator delete(void*) noexcept {}
 
     std::int32_t type;
     std::int32_t kind = 0;  // operator kind of a Symbol, 1 to 41
@@ -73,5 +80,6 @@ using zor_token_list = std::vector<zor_token*>;
 
 extern zor_token_list token_list;
 
-/// Destroys every token and leaves token_list empty, its storage released.
+/// Destroys every token and leaves token_list empty, its storage and the
+/// tokens' arena released.
 void release_token_list();

@@ -4,8 +4,7 @@
 
 namespace {
 
-// Indexed by token type; entry 0 stands for every type outside 1 to 5.
-const zor_type_labels type_labels[] = {
+const zor_type_labels type_labels[label_slots] = {
     {"", ""},
     {"Number", "<font color=\"#BD0000\">Number</font>"},
     {"Word", "<b>Word</b>"},
@@ -14,11 +13,8 @@ const zor_type_labels type_labels[] = {
     {"Comment", "<font color=\"green\">Comment</font>"},
 };
 
-static_assert(sizeof type_labels / sizeof type_labels[0] == type_comment + 1,
-              "one label pair per token type");
+static_assert(label_slots == type_comment + 1, "one label pair per token type");
 
 }  // namespace
 
-const zor_type_labels& labels_of(std::int32_t type) {
-    return type >= type_number && type <= type_comment ? type_labels[type] : type_labels[0];
-}
+const zor_type_labels& labels_of(std::int32_t type) { return type_labels[label_slot(type)]; }
