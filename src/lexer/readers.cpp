@@ -21,7 +21,7 @@ void read_run(zor_scanner& in, std::string& text, Predicate continues) {
             break;
         }
     }
-    text.assign(in.consumed_since(start));
+    text.append(in.consumed_since(start));
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ void zor_string_token::read(zor_scanner& in) {
         // backslash follows; this is how the lexer has always split them.
         if (is_quote(c) && in.peek() != '\\') break;
     }
-    text.assign(in.consumed_since(start));  // unterminated: runs to the end
+    text.append(in.consumed_since(start));  // unterminated: runs to the end
 }
 
 void zor_comment_token::read(zor_scanner& in) {
@@ -48,19 +48,19 @@ void zor_comment_token::read(zor_scanner& in) {
     if (opener == '*') {
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '*' && in.peek() == '/') {
-                text.assign(in.consumed_since(body), 0, in.position() - 1 - body);
+                text.append(in.consumed_since(body).substr(0, in.position() - 1 - body));
                 in.get();
                 return;
             }
         }
-        text.assign(in.consumed_since(body));  // unterminated: runs to the end
+        text.append(in.consumed_since(body));  // unterminated: runs to the end
     } else if (opener == '/') {
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '\n') {
-                text.assign(in.consumed_since(body), 0, in.position() - 1 - body);
+                text.append(in.consumed_since(body).substr(0, in.position() - 1 - body));
                 return;
             }
         }
-        text.assign(in.consumed_since(body));
+        text.append(in.consumed_since(body));
     }
 }

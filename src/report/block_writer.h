@@ -1,9 +1,8 @@
 #pragma once
 // Collects report output in large blocks, so that the stream sees one big
-// write per megabyte instead of several small ones per token, and formats
-// numbers without the stream's locale machinery.
+// write per megabyte instead of several small ones per token. Token numbers
+// come from a decimal counter rather than the stream's number formatting.
 
-#include <charconv>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -17,23 +16,29 @@ public:
     block_writer(const block_writer&) = delete;
     block_writer& operator=(const block_writer&) = delete;
 
-    void append(std::string_view text) {
-        if (text.size() > block_size - used) {
-            flush();
-            if (text.size() > block_size) {  // a huge token goes out as it is
-                write(text.data(), text.size());
-                return;
-            }
-        }
-        copy_bytes(block.get() + used, text.data(), text.size());
-        used += text.size();
+    /// Where to write up to size more bytes, flushing the block if it must;
+    /// null when they would not fit even in an empty block. The caller
+    /// writes through a local cursor (see put) and hands it back to commit:
+    /// stores through a char pointer would otherwise make the compiler
+    /// reload the writer's members after every byte.
+    char* claim(std::size_t size) {
+        if (size > block_size - used) flush();
+        return size <= block_size - used ? block.get() + used : nullptr;
     }
 
-    void append_number(std::size_t number) {
-        constexpr std::size_t max_digits = 20;
-        if (max_digits > block_size - used) flush();
-        char* const at = block.get() + used;
-        used += static_cast<std::size_t>(std::to_chars(at, at + max_digits, number).ptr - at);
+    /// Takes the bytes written since claim, up to end, into the block.
+    void commit(const char* end) { used = static_cast<std::size_t>(end - block.get()); }
+
+    /// Copies text to cursor and returns the cursor after it.
+    static char* put(char* cursor, std::string_view text) {
+        copy_bytes(cursor, text.data(), text.size());
+        return cursor + text.size();
+    }
+
+    /// Appends text of any size; a huge token goes out as it is.
+    void append(std::string_view text) {
+        if (char* cursor = claim(text.size())) commit(put(cursor, text));
+        else write(text.data(), text.size());
     }
 
     /// False once the stream has failed: nobody takes what follows.
@@ -67,8 +72,56 @@ private:
         if (size > 0 && out) out.write(data, static_cast<std::streamsize>(size));
     }
 
-    static constexpr std::size_t block_size = std::size_t{1} << 20;
+    static constexpr std::size_t block_size = std::size_t{1} << 18;
     std::ostream& out;
     std::unique_ptr<char[]> block;
     std::size_t used = 0;
+};
+
+// The token numbers 0, 1, 2, ... in decimal, each framed by a fixed prefix
+// and suffix. Reports number their entries in order, so stepping the digits
+// in place costs a couple of instructions where formatting each number afresh
+// costs dozens, and the frame comes along in the same piece.
+class numbering {
+public:
+    static constexpr std::size_t max_frame = 8;
+
+    /// prefix and suffix: at most max_frame characters each.
+    numbering(std::string_view prefix, std::string_view suffix) : prefix_size(prefix.size()) {
+        *first_digit = '0';
+        std::memcpy(digits_end, suffix.data(), suffix.size());
+        stop = digits_end + suffix.size();
+        std::memcpy(first_digit - prefix_size, prefix.data(), prefix_size);
+    }
+    numbering(const numbering&) = delete;
+    numbering& operator=(const numbering&) = delete;
+
+    /// prefix + the current number + suffix.
+    std::string_view framed() const {
+        const char* start = first_digit - prefix_size;
+        return std::string_view(start, static_cast<std::size_t>(stop - start));
+    }
+
+    void step() {
+        for (char* digit = digits_end; digit != first_digit;) {
+            --digit;
+            if (*digit != '9') {
+                ++*digit;
+                return;
+            }
+            *digit = '0';
+        }
+        // All nines: one digit more, and the prefix moves left to make room.
+        std::memmove(first_digit - prefix_size - 1, first_digit - prefix_size, prefix_size);
+        *--first_digit = '1';
+    }
+
+private:
+    static constexpr std::size_t max_digits = 20;  // any 64-bit count
+
+    char buffer[max_frame + max_digits + max_frame] = {};
+    char* const digits_end = buffer + max_frame + max_digits;
+    char* first_digit = digits_end - 1;
+    char* stop = digits_end;
+    const std::size_t prefix_size;
 };

@@ -1,24 +1,41 @@
 #include "report/html_report.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "report/block_writer.h"
 #include "report/labels.h"
 
 namespace {
 
-// Copies text to out in runs between the characters that need an entity.
-template <typename Sink>
-void append_escaped(Sink& out, std::string_view text) {
-    std::size_t run_start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c != '<' && c != '>') continue;
-        out.append(text.substr(run_start, i - run_start));
-        out.append(c == '<' ? std::string_view("&lt;") : std::string_view("&gt;"));
-        run_start = i + 1;
+bool needs_entity(char c) { return (c | 2) == '>'; }  // '<' is 0x3C, '>' is 0x3E
+
+// The index of the first '<' or '>' in text at or after from, or its size.
+// Eight bytes are tested at once: most texts hold neither.
+std::size_t find_entity(std::string_view text, std::size_t from) {
+    constexpr std::uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
+    while (text.size() - from >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + from, 8);
+        const std::uint64_t marked = (word | ones * 2) ^ (ones * '>');  // zero bytes mark < and >
+        if (((marked - ones) & ~marked & highs) != 0) break;
+        from += 8;
     }
-    out.append(text.substr(run_start));
+    while (from < text.size() && !needs_entity(text[from])) ++from;
+    return from;
+}
+
+// Emits text in runs between the characters that need an entity.
+template <typename Emit>
+void emit_escaped(std::string_view text, Emit emit) {
+    for (std::size_t from = 0;;) {
+        const std::size_t at = find_entity(text, from);
+        emit(text.substr(from, at - from));
+        if (at == text.size()) return;
+        emit(text[at] == '<' ? std::string_view("&lt;") : std::string_view("&gt;"));
+        from = at + 1;
+    }
 }
 
 }  // namespace
@@ -26,7 +43,7 @@ void append_escaped(Sink& out, std::string_view text) {
 std::string escape(std::string text) {
     std::string escaped;
     escaped.reserve(text.size());
-    append_escaped(escaped, text);
+    emit_escaped(text, [&](std::string_view piece) { escaped.append(piece); });
     return escaped;
 }
 
@@ -41,12 +58,22 @@ std::ostream& write_report(std::ostream& out, const zor_token_list& tokens) {
     writer.append(" <center>quarnel results: <br>");
     writer.append("<TABLE border=1>");
     writer.append("<TH>Token #<TH> Token <TH> Type <TR>");
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        writer.append("<TH>");
-        writer.append_number(i);
-        writer.append("<TH>");
-        append_escaped(writer, tokens[i]->text);
-        writer.append(row_ends[label_slot(tokens[i]->type)]);
+    numbering number("<TH>", "<TH>");
+    for (const zor_token* token : tokens) {
+        const std::string_view row_end = row_ends[label_slot(token->type)];
+        const auto write_row = [&](auto emit) {
+            emit(number.framed());
+            emit_escaped(token->text, emit);
+            emit(row_end);
+        };
+        // An escaped text is at most four times as long as the text.
+        if (char* cursor = writer.claim(number.framed().size() + 4 * token->text.size() + row_end.size())) {
+            write_row([&cursor](std::string_view piece) { cursor = block_writer::put(cursor, piece); });
+            writer.commit(cursor);
+        } else {
+            write_row([&writer](std::string_view piece) { writer.append(piece); });
+        }
+        number.step();
     }
     writer.append("</TABLE></center>");
     writer.append("</PRE></BODY></HTML>");

@@ -7,18 +7,28 @@
 #include "report/labels.h"
 
 void print_listing(std::ostream& out, const zor_token_list& tokens) {
-    // " : Label ) ->" for each slot, so that an entry is written in few pieces.
+    // "Label ) ->" for each slot, so that an entry is written in few pieces.
     std::array<std::string, label_slots> middles;
     for (std::size_t slot = 0; slot < label_slots; ++slot)
-        middles[slot] = " : " + std::string(labels_of(static_cast<std::int32_t>(slot)).console) + " ) ->";
+        middles[slot] = std::string(labels_of(static_cast<std::int32_t>(slot)).console) + " ) ->";
 
     block_writer writer(out);
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        writer.append("(");
-        writer.append_number(i);
-        writer.append(middles[label_slot(tokens[i]->type)]);
-        writer.append(tokens[i]->text);
-        writer.append("\n");
+    numbering number("(", " : ");
+    for (const zor_token* token : tokens) {
+        const std::string_view middle = middles[label_slot(token->type)];
+        const auto write_entry = [&](auto emit) {
+            emit(number.framed());
+            emit(middle);
+            emit(token->text);
+            emit("\n");
+        };
+        if (char* cursor = writer.claim(number.framed().size() + middle.size() + token->text.size() + 1)) {
+            write_entry([&cursor](std::string_view piece) { cursor = block_writer::put(cursor, piece); });
+            writer.commit(cursor);
+        } else {
+            write_entry([&writer](std::string_view piece) { writer.append(piece); });
+        }
         if (!writer.good()) return;  // nobody reads the rest
+        number.step();
     }
 }
