@@ -31,6 +31,7 @@ def make_corpus(path, copies):
 
 def timed(argv, stdout_path):
     """Wall seconds and peak resident kilobytes of one command."""
+    os.sync()  # so that no run pays for writing back the previous run's output
     with open(stdout_path, "wb") as out:
         start = time.perf_counter()
         proc = subprocess.Popen(argv, stdout=out)
