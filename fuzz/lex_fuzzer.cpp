@@ -78,8 +78,7 @@ void check_page_rows() {
     const std::string out = page.str();
     // Escaped texts hold no '<', so every <TH> is a cell the page wrote.
     std::size_t cells = 0;
-    for (std::size_t at = out.find("<TH>"); at != std::string::npos; at = out.find("<TH>", at + 1))
-        ++cells;
+    for (std::size_t at = out.find("<TH>"); at != std::string::npos; at = out.find("<TH>", at + 1)) ++cells;
     check(cells == 3 + 3 * token_list.size());
     check(out.size() >= 37 && out.compare(out.size() - 37, 37, "</TABLE></center></PRE></BODY></HTML>") == 0);
 }

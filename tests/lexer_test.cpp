@@ -44,19 +44,19 @@ TEST(Lexer, WordsAndNumbers) {
         {"12ab", {{N, "12"}, {W, "ab"}}},
         {"_z9 x1F", {{W, "_z9"}, {W, "x1F"}}},
         {"x1+2", {{W, "x1"}, {S, "+"}, {N, "2"}}},
-        {"007", {{N, "007"}}},                      // number at the very end
-        {"x$y", {{W, "x"}, {W, "y"}}},              // $ makes no token
-        {"a\xc3\xa9z", {{W, "a"}, {W, "z"}}},       // bytes above 127 split words
+        {"007", {{N, "007"}}},                 // number at the very end
+        {"x$y", {{W, "x"}, {W, "y"}}},         // $ makes no token
+        {"a\xc3\xa9z", {{W, "a"}, {W, "z"}}},  // bytes above 127 split words
     });
 }
 
 TEST(Lexer, Strings) {
     expect_all({
         {"\"abc\"", {{Q, "\"abc\""}}},
-        {"'\"\\'", {{Q, "'\"\\'"}}},                 // " before \ does not end it
+        {"'\"\\'", {{Q, "'\"\\'"}}},  // " before \ does not end it
         {"\"it's\"", {{Q, "\"it'"}, {W, "s"}, {Q, "\""}}},
         {"\"s\\\"t\"", {{Q, "\"s\\\""}, {W, "t"}, {Q, "\""}}},
-        {"\"open", {{Q, "\"open"}}},                 // unterminated
+        {"\"open", {{Q, "\"open"}}},  // unterminated
         {"\"a\nb\"", {{Q, "\"a\nb\""}}},
     });
 }
@@ -71,9 +71,9 @@ TEST(Lexer, Comments) {
         {"// note\ny", {{C, " note"}, {W, "y"}}},
         {"// crlf\r\n", {{C, " crlf\r"}}},
         {"/* one\ntwo */", {{C, " one\ntwo "}}},
-        {"/* open", {{C, " open"}}},                // unterminated
-        {"/*/ x", {{C, "/ x"}}},                    // the opening * closes nothing
-        {"x /", {{W, "x"}, {S, "/"}}},              // slash at the very end
+        {"/* open", {{C, " open"}}},    // unterminated
+        {"/*/ x", {{C, "/ x"}}},        // the opening * closes nothing
+        {"x /", {{W, "x"}, {S, "/"}}},  // slash at the very end
     });
 }
 
@@ -87,7 +87,7 @@ TEST(Lexer, SymbolsAndTheirKinds) {
         {"->*...", {{"->", 15}, {"*", 22}, {".", 30}, {".", 30}, {".", 30}}},
         {"%=##", {{"%", 33}, {"=", 18}, {"#", 38}, {"#", 38}}},
         {"a,1", {{"a", 0}, {",", comma_kind}, {"1", 0}}},
-        {"/=+", {{"/=", 25}, {"+", 7}}},                // a pair start at the very end
+        {"/=+", {{"/=", 25}, {"+", 7}}},  // a pair start at the very end
     };
     for (const auto& [input, expected] : cases) {
         std::vector<std::pair<std::string, int>> seen;

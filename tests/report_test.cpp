@@ -38,8 +38,13 @@ TEST(Listing, OneLinePerToken) {
 
 TEST(Report, Escape) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", ""}, {"<", "&lt;"}, {"->", "-&gt;"}, {"<<", "&lt;&lt;"},
-        {"\"a&b\"", "\"a&b\""}, {"x<y>z", "x&lt;y&gt;z"}, {"\xff<", "\xff&lt;"},
+        {"", ""},
+        {"<", "&lt;"},
+        {"->", "-&gt;"},
+        {"<<", "&lt;&lt;"},
+        {"\"a&b\"", "\"a&b\""},
+        {"x<y>z", "x&lt;y&gt;z"},
+        {"\xff<", "\xff&lt;"},
     };
     for (const auto& [text, escaped] : cases) EXPECT_EQ(escape(text), escaped) << text;
 }

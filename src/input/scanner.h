@@ -20,9 +20,7 @@ public:
     char peek() const { return pos < text.size() ? text[pos] : '\0'; }
 
     /// The character consumed last; NUL before the first get.
-    char previous() const {
-        return pos >= 1 && pos - 1 < text.size() ? text[pos - 1] : '\0';
-    }
+    char previous() const { return pos >= 1 && pos - 1 < text.size() ? text[pos - 1] : '\0'; }
 
     /// Gives back the character that the last get returned.
     void unget() {

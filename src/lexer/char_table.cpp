@@ -1,9 +1,12 @@
 #include "lexer/char_table.h"
 
+#include <algorithm>
+#include <iterator>
+
 std::uint8_t zor_char_table[128];
 
 void init_char_table() {
-    for (auto& entry : zor_char_table) entry = class_other;
+    std::fill(std::begin(zor_char_table), std::end(zor_char_table), class_other);
     for (int c = 'a'; c <= 'z'; ++c) zor_char_table[c] = class_letter;
     for (int c = 'A'; c <= 'Z'; ++c) zor_char_table[c] = class_letter;
     for (int c = '0'; c <= '9'; ++c) zor_char_table[c] = class_digit;

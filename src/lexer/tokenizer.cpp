@@ -40,6 +40,6 @@ void tokenize(zor_scanner& in) {
         if (!token) continue;
         token->read(in);
         token_list.push_back(token.get());
-        token.release();
+        static_cast<void>(token.release());  // the list owns it now
     }
 }

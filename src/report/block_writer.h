@@ -37,8 +37,10 @@ public:
 
     /// Appends text of any size; a huge token goes out as it is.
     void append(std::string_view text) {
-        if (char* cursor = claim(text.size())) commit(put(cursor, text));
-        else write(text.data(), text.size());
+        if (char* cursor = claim(text.size()))
+            commit(put(cursor, text));
+        else
+            write(text.data(), text.size());
     }
 
     /// False once the stream has failed: nobody takes what follows.
