@@ -86,9 +86,11 @@ differential)
     python3 - <<'PY'
 import random
 rng = random.Random(20261206)
-alphabet = b"aZ_09\"'\\/*+-<>=!&|:.,#;%^ \t\n\r$?@~\x80\xff"
+# Mostly the characters that decide token bounds; now and then any byte but NUL.
+alphabet = b"aZ_09\"'\\/*+-<>=!&|:.,#;%^(){}[] \t\n\r$?@~\x80\xff"
 with open("random.c", "wb") as f:
-    f.write(bytes(rng.choice(alphabet) for _ in range(300000)))
+    f.write(bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256)
+                  for _ in range(300000)))
 PY
     cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
     for source in random.c sample.c hello.cpp; do
