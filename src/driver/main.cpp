@@ -2,6 +2,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "input/scanner.h"
@@ -12,10 +13,25 @@
 #include "report/html_report.h"
 #include "report/listing.h"
 
+namespace {
+
+// The scanner's own copy of the text. A text that fits in memory once but
+// not twice counts as too large to load, like one that does not fit at all.
+std::string scanner_copy_of(const zor_source_file& source) {
+    try {
+        return source.get_text();
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
+}
+
+}  // namespace
+
 // quarnel -c PATH: lists the tokens of PATH on standard output and writes
 // them as a table to PATH.html. Every other command line does nothing. The
-// exit status is always 0.
-int main(int argc, char* argv[]) {
+// exit status is always 0, and running out of memory midway ends the run
+// quietly rather than with an abort.
+int main(int argc, char* argv[]) try {
     if (argc != 3 || std::strcmp(argv[1], "-c") != 0) return 0;
 #ifdef SIGPIPE
     // A reader that quits early (quarnel ... | head) must not cost the user
@@ -27,7 +43,7 @@ int main(int argc, char* argv[]) {
     // Declared in this order so that they are released in the reverse one:
     // report, scanner, source file.
     zor_source_file source(source_path);
-    zor_scanner scanner(source.get_text());
+    zor_scanner scanner(scanner_copy_of(source));
     init_char_table();
     tokenize(scanner);
 
@@ -37,5 +53,7 @@ int main(int argc, char* argv[]) {
     std::ofstream report(source_path + ".html");
     if (report.is_open()) write_report(report, token_list);
     report.close();
+    return 0;
+} catch (const std::bad_alloc&) {
     return 0;
 }

@@ -1,8 +1,7 @@
 #include "input/source_file.h"
 
+#include <exception>
 #include <filesystem>
-#include <new>
-#include <stdexcept>
 
 // The path comes by value, as the interface has always taken it.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
@@ -29,17 +28,14 @@ void zor_source_file::load(const std::string& path) {
 
     try {
         text.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        text = std::string();
-    } catch (const std::length_error&) {
-        text = std::string();
+    } catch (const std::exception&) {  // too large to hold in memory
+        close();
+        return;
     }
-    if (text.size() == static_cast<std::size_t>(size) && size > 0) {
-        read(&text[0], size);
-        // Text mode may deliver fewer characters than the size on disk.
-        text.resize(static_cast<std::size_t>(gcount()));
-        const std::size_t nul = text.find('\0');
-        if (nul != std::string::npos) text.resize(nul);
-    }
+    read(&text[0], size);
+    // Text mode may deliver fewer characters than the size on disk.
+    text.resize(static_cast<std::size_t>(gcount()));
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
     close();
 }

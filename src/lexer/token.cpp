@@ -9,11 +9,12 @@ namespace {
 // Blocks of token storage, handed out front to back.
 class token_arena {
 public:
+    /// size: that of a token class, far below a block's.
     void* allocate(std::size_t size) {
         size = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-        if (size > block_size - used || blocks.empty()) {
+        if (blocks.empty() || size > block_size - used) {
             // Left uninitialised: every token constructs its own bytes.
-            blocks.emplace_back(new unsigned char[std::max(size, block_size)]);
+            blocks.emplace_back(new unsigned char[block_size]);
             used = 0;
         }
         void* slot = blocks.back().get() + used;

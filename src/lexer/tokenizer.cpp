@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "lexer/char_table.h"
 #include "lexer/token.h"
@@ -33,7 +34,11 @@ void tokenize(zor_scanner& in) {
     // pays a few doublings, and the cap keeps a huge text from reserving
     // more address space than it will ever touch.
     constexpr std::size_t reserve_cap = std::size_t{1} << 26;
-    token_list.reserve(token_list.size() + std::min(in.length() / 6, reserve_cap));
+    try {
+        token_list.reserve(token_list.size() + std::min(in.length() / 6, reserve_cap));
+    } catch (const std::bad_alloc&) {
+        // Only a head start: the list grows as it must.
+    }
 
     for (char c = in.get(); c != '\0'; c = in.get()) {
         std::unique_ptr<zor_token> token = token_starting_with(c, in);

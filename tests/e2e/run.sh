@@ -139,6 +139,19 @@ odd_paths)
     [ ! -s out ] && [ ! -s err ] || fail "unreadable file printed something"
     expect_empty_page locked.c.html
     ;;
+out_of_memory)
+    # A text that fits in memory once but not twice, or not at all, counts as
+    # too large to load: an empty listing and page, no abort, nothing on stderr.
+    [ -z "${QUARNEL_SANITIZED:-}" ] || { echo "sanitizers need more address space than this allows"; exit 77; }
+    { printf 'first'; head -c 100000000 /dev/zero | tr '\000' ' '; printf 'last'; } > big.c
+    for limit_kb in 80000 180000; do
+        (ulimit -v $limit_kb && run -c big.c) || exit 1
+        [ ! -s out ] || fail "printed a listing within $limit_kb KB"
+        expect_empty_page big.c.html
+    done
+    (ulimit -v 400000 && run -c big.c) || exit 1
+    [ "$(cat out)" = "$(printf '(0 : Word ) ->first\n(1 : Word ) ->last')" ] || fail "listing: $(head -c 200 out)"
+    ;;
 memcheck)
     command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
     cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
