@@ -1,7 +1,7 @@
 #pragma once
 // Collects report output in large blocks, so that the stream sees one big
-// write per megabyte instead of several small ones per token. Token numbers
-// come from a decimal counter rather than the stream's number formatting.
+// write per quarter megabyte instead of several small ones per token, and
+// numbers the entries with a counter that steps its digits in place.
 
 #include <cstddef>
 #include <cstring>
