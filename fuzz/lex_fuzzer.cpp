@@ -57,10 +57,16 @@ void check_tokens_rebuild(const std::string& text) {
     check(at == text.size());
 }
 
+// What a report writes for the current tokens.
+template <typename Report>
+std::string rendered(Report report) {
+    std::ostringstream out;
+    report(out, token_list);
+    return out.str();
+}
+
 void check_listing_entries() {
-    std::ostringstream listing;
-    print_listing(listing, token_list);
-    const std::string out = listing.str();
+    const std::string out = rendered(print_listing);
     std::size_t at = 0;
     for (std::size_t i = 0; i < token_list.size(); ++i) {
         const std::string entry = "(" + std::to_string(i) + " : " +
@@ -73,9 +79,7 @@ void check_listing_entries() {
 }
 
 void check_page_rows() {
-    std::ostringstream page;
-    write_report(page, token_list);
-    const std::string out = page.str();
+    const std::string out = rendered(write_report);
     // Escaped texts hold no '<', so every <TH> is a cell the page wrote.
     std::size_t cells = 0;
     for (std::size_t at = out.find("<TH>"); at != std::string::npos; at = out.find("<TH>", at + 1)) ++cells;
