@@ -2,6 +2,7 @@
 // checks properties that any correct split must have: the tokens, with the
 // separators and comment delimiters between them, rebuild the input exactly;
 // the listing has exactly one entry per token; the page one row per token.
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -30,6 +31,27 @@ bool is_separator(char c) {
                          std::strchr("!#%&()*+,-./:;<=>[]^{|}", c) != nullptr);
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_word_char(char c) {
+    return is_digit(c) || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_symbol_char(char c) { return c != '\0' && std::strchr("!#%&()*+,-./:;<=>[]^{|}", c) != nullptr; }
+
+// A Word, Number, Symbol or String of its type's shape, and a Word or Number
+// as long as its run: the rebuild alone would let a reader swallow or leave
+// a character that the next token then accounts for.
+void check_shape(const zor_token& token, char next) {
+    const std::string& body = token.text;
+    const auto all = [&body](bool (*is)(char)) { return std::all_of(body.begin(), body.end(), is); };
+    switch (token.type) {
+        case type_word: check(!is_digit(body[0]) && all(is_word_char) && !is_word_char(next)); break;
+        case type_number: check(all(is_digit) && !is_digit(next)); break;
+        case type_symbol: check(body.size() <= 2 && all(is_symbol_char)); break;
+        case type_string: check(body[0] == '"' || body[0] == '\''); break;
+        default: check(false);
+    }
+}
+
 void check_tokens_rebuild(const std::string& text) {
     std::size_t at = 0;
     const auto skip_separators = [&] {
@@ -51,6 +73,7 @@ void check_tokens_rebuild(const std::string& text) {
             check(!body.empty());
             check(text.compare(at, body.size(), body) == 0);
             at += body.size();
+            check_shape(*token, at < text.size() ? text[at] : '\0');
         }
     }
     skip_separators();
