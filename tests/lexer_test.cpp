@@ -8,6 +8,19 @@
 
 namespace {
 
+TEST(CharTable, Classes) {
+    init_char_table();
+    const std::pair<const char*, int> groups[] = {
+        {"azAZ_", class_letter},
+        {"09", class_digit},
+        {"\"'", class_quote},
+        {"!#%&()*+,-./:;<=>[]^{|}", class_symbol},
+        {" \t\r\n\x01\x7f$?@\\`~\x80\xff", class_other},
+    };
+    for (const auto& [chars, cls] : groups)
+        for (const char* c = chars; *c != '\0'; ++c) EXPECT_EQ(char_class_of(*c), cls) << int(*c);
+}
+
 // The rules' telling cases; the differential test covers the breadth.
 TEST(Lexer, SplitsAsTheRulesSay) {
     const std::pair<std::string, lexed> cases[] = {

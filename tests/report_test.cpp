@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "lex.h"
 #include "report/html_report.h"
+#include "report/listing.h"
 
 namespace {
 
@@ -16,6 +20,24 @@ TEST(Report, Escape) {
         {"eight or more bytes <at> once=?>", "eight or more bytes &lt;at&gt; once=?&gt;"},
     };
     for (const auto& [text, escaped] : cases) EXPECT_EQ(escape(text), escaped) << text;
+}
+
+TEST(Report, ListingAndPageOfASmallList) {
+    const zor_token_list& tokens = lex_tokens("x<1 /*c\n*/ \"&\"");
+    std::ostringstream listing, page;
+    print_listing(listing, tokens);
+    write_report(page, tokens);
+    EXPECT_EQ(listing.str(),
+              "(0 : Word ) ->x\n(1 : Symbol ) -><\n(2 : Number ) ->1\n(3 : Comment ) ->c\n\n"
+              "(4 : String ) ->\"&\"\n");
+    EXPECT_EQ(
+        page.str(),
+        "<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE> <center>quarnel results: <br>"
+        "<TABLE border=1><TH>Token #<TH> Token <TH> Type <TR>"
+        "<TH>0<TH>x<TH><b>Word</b><TR><TH>1<TH>&lt;<TH><font color=\"orange\">Symbol</font><TR>"
+        "<TH>2<TH>1<TH><font color=\"#BD0000\">Number</font><TR>"
+        "<TH>3<TH>c\n<TH><font color=\"green\">Comment</font><TR>"
+        "<TH>4<TH>\"&\"<TH><font color=\"blue\">String</font><TR></TABLE></center></PRE></BODY></HTML>");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "input/scanner.h"
@@ -29,20 +30,16 @@ std::string run_script(const std::string& text, const std::string& script) {
 }
 
 TEST(Scanner, OperationsAtStartMiddleAndEnd) {
-    struct Case {
-        const char* text;
-        const char* script;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::array<const char*, 3> cases[] = {
+        // text, script, what it gives
         {"", "gpvgv", "....."},         // empty text: all NUL
         {"ab", "vpgpv", ".aaba"},       // at the start
         {"xyz", "ggpvugp", "xyzy1yz"},  // in the middle, unget
         {"ab", "gggvgpv", "ab.b..b"},   // past the end get stays NUL
         {"ab", "gugvu", "a0aa0"},       // get then unget restores the start
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(run_script(c.text, c.script), c.expected) << c.text << " / " << c.script;
+    for (const auto& [text, script, expected] : cases)
+        EXPECT_EQ(run_script(text, script), expected) << script;
 }
 
 }  // namespace
