@@ -6,7 +6,10 @@ The corpus is every libstdc++ header installed on this machine, concatenated
 to /dev/null, then cat a saved copy of the listing to standard output and a
 saved copy of the page to a file. Runs are interleaved over several rounds
 and the medians are printed, for the corpus and for the corpus four times
-over. Usage: bench/bench.py QUARNEL_BINARY [ROUNDS]"""
+over. A second binary, given with --baseline, is timed in the same rounds.
+
+Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY]"""
+import argparse
 import glob
 import os
 import shutil
@@ -42,39 +45,51 @@ def timed(argv, stdout_path):
     return seconds, usage.ru_maxrss
 
 
-def measure(quarnel, source, rounds, work):
+def measure(binaries, source, rounds, work):
+    """Median seconds of the floor, and median seconds and peak MB of each binary."""
     listing, page = os.path.join(work, "listing.saved"), os.path.join(work, "page.saved")
-    timed([quarnel, "-c", source], listing)
+    timed([binaries[0], "-c", source], listing)
     shutil.copyfile(source + ".html", page)
     floor_cmd = ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4"', "floor",
                  source, listing, page, os.path.join(work, "page.copy")]
-    floors, runs, rss = [], [], []
+    floors, runs = [], {b: ([], []) for b in binaries}
     for _ in range(rounds):
         floors.append(timed(floor_cmd, os.path.join(work, "out"))[0])
-        seconds, kb = timed([quarnel, "-c", source], os.path.join(work, "out"))
-        runs.append(seconds)
-        rss.append(kb)
-    size_mb = os.path.getsize(source) / 1e6
-    return size_mb, statistics.median(runs), statistics.median(floors), max(rss) / 1e3
+        for binary in binaries:
+            seconds, kb = timed([binary, "-c", source], os.path.join(work, "out"))
+            runs[binary][0].append(seconds)
+            runs[binary][1].append(kb)
+    return statistics.median(floors), {b: (statistics.median(s), max(k) / 1e3) for b, (s, k) in runs.items()}
 
 
 def main():
-    quarnel = os.path.abspath(sys.argv[1])
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+    parser = argparse.ArgumentParser()
+    parser.add_argument("quarnel")
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--baseline")
+    args = parser.parse_args()
+    binaries = [os.path.abspath(args.quarnel)] + ([os.path.abspath(args.baseline)] if args.baseline else [])
+    names = {binaries[0]: "quarnel"}
+    if args.baseline:
+        names[binaries[1]] = "baseline"
+    results = []
     with tempfile.TemporaryDirectory() as work:
-        rows = []
         for copies in (1, 4):
             source = os.path.join(work, f"corpus{copies}.cpp")
             make_corpus(source, copies)
-            rows.append(measure(quarnel, source, rounds, work))
+            results.append((copies, os.path.getsize(source) / 1e6,
+                            *measure(binaries, source, args.rounds, work)))
             os.remove(source)
             os.remove(source + ".html")
-    print(f"{'corpus':>8} {'MB':>7} {'quarnel s':>10} {'floor s':>8} {'x floor':>8} "
-          f"{'MB/s':>7} {'peak MB':>8} {'x source':>9}")
-    for copies, (mb, run, floor, peak) in zip((1, 4), rows):
-        print(f"{copies:>7}x {mb:7.1f} {run:10.3f} {floor:8.3f} {run / floor:8.2f} "
-              f"{mb / run:7.1f} {peak:8.1f} {peak / mb:9.2f}")
-    print(f"growth: 4x the corpus takes {rows[1][1] / rows[0][1]:.2f}x the time")
+    print(f"{'binary':>9} {'corpus':>7} {'MB':>6} {'seconds':>8} {'floor s':>8} {'x floor':>8} "
+          f"{'MB/s':>6} {'peak MB':>8} {'x source':>9}")
+    for copies, mb, floor, by_binary in results:
+        for binary, (seconds, peak) in by_binary.items():
+            print(f"{names[binary]:>9} {copies:>6}x {mb:6.1f} {seconds:8.3f} {floor:8.3f} "
+                  f"{seconds / floor:8.2f} {mb / seconds:6.1f} {peak:8.1f} {peak / mb:9.2f}")
+    for binary in binaries:
+        growth = results[1][3][binary][0] / results[0][3][binary][0]
+        print(f"growth ({names[binary]}): 4x the corpus takes {growth:.2f}x the time")
 
 
 main()
