@@ -155,8 +155,10 @@ out_of_memory)
 memcheck)
     command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
     cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
+    # A real source as well, copied here so that its page lands here too.
     real=$(ls /usr/include/c++/*/bits/stl_algo.h 2>/dev/null | head -1)
-    for source in sample.c hello.cpp $real; do
+    [ -z "$real" ] || cp "$real" stl_algo.h
+    for source in sample.c hello.cpp ${real:+stl_algo.h}; do
         valgrind --quiet --error-exitcode=3 --leak-check=full --show-leak-kinds=definite,indirect,possible \
             --errors-for-leak-kinds=definite,indirect,possible "$quarnel" -c "$source" >out 2>err ||
             fail "$source: $(head -c 2000 err)"
