@@ -132,7 +132,6 @@ odd_paths)
     binary=$quarnel
     if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
         as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-        chmod 755 "$work"
         cp "$quarnel" ./quarnel.copy && binary=$work/quarnel.copy
         chmod 777 .
     else
