@@ -43,6 +43,19 @@ public:
             write(text.data(), text.size());
     }
 
+    /// Writes one entry: write_pieces(emit) calls emit(piece) for each of
+    /// its pieces, which take at most bound bytes together. An entry that
+    /// fits goes through a local cursor; a larger one piece by piece.
+    template <typename WritePieces>
+    void write_entry(std::size_t bound, WritePieces write_pieces) {
+        if (char* cursor = claim(bound)) {
+            write_pieces([&cursor](std::string_view piece) { cursor = put(cursor, piece); });
+            commit(cursor);
+        } else {
+            write_pieces([this](std::string_view piece) { append(piece); });
+        }
+    }
+
     /// False once the stream has failed: nobody takes what follows.
     bool good() const { return static_cast<bool>(out); }
 

@@ -63,18 +63,13 @@ std::ostream& write_report(std::ostream& out, const zor_token_list& tokens) {
     numbering number("<TH>", "<TH>");
     for (const zor_token* token : tokens) {
         const std::string_view row_end = row_ends[label_slot(token->type)];
-        const auto write_row = [&](auto emit) {
+        // An escaped text is at most four times as long as the text.
+        const std::size_t bound = number.framed().size() + 4 * token->text.size() + row_end.size();
+        writer.write_entry(bound, [&](auto emit) {
             emit(number.framed());
             emit_escaped(token->text, emit);
             emit(row_end);
-        };
-        // An escaped text is at most four times as long as the text.
-        if (char* cursor = writer.claim(number.framed().size() + 4 * token->text.size() + row_end.size())) {
-            write_row([&cursor](std::string_view piece) { cursor = block_writer::put(cursor, piece); });
-            writer.commit(cursor);
-        } else {
-            write_row([&writer](std::string_view piece) { writer.append(piece); });
-        }
+        });
         number.step();
     }
     writer.append("</TABLE></center>");

@@ -16,18 +16,13 @@ void print_listing(std::ostream& out, const zor_token_list& tokens) {
     numbering number("(", " : ");
     for (const zor_token* token : tokens) {
         const std::string_view middle = middles[label_slot(token->type)];
-        const auto write_entry = [&](auto emit) {
+        const std::size_t bound = number.framed().size() + middle.size() + token->text.size() + 1;
+        writer.write_entry(bound, [&](auto emit) {
             emit(number.framed());
             emit(middle);
             emit(token->text);
             emit("\n");
-        };
-        if (char* cursor = writer.claim(number.framed().size() + middle.size() + token->text.size() + 1)) {
-            write_entry([&cursor](std::string_view piece) { cursor = block_writer::put(cursor, piece); });
-            writer.commit(cursor);
-        } else {
-            write_entry([&writer](std::string_view piece) { writer.append(piece); });
-        }
+        });
         if (!writer.good()) return;  // nobody reads the rest
         number.step();
     }
