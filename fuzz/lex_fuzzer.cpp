@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "input/scanner.h"
 #include "lexer/char_table.h"
@@ -41,7 +42,7 @@ bool is_symbol_char(char c) { return c != '\0' && std::strchr("!#%&()*+,-./:;<=>
 // as long as its run: the rebuild alone would let a reader swallow or leave
 // a character that the next token then accounts for.
 void check_shape(const zor_token& token, char next) {
-    const std::string& body = token.text;
+    const std::string_view body = token.text;
     const auto all = [&body](bool (*is)(char)) { return std::all_of(body.begin(), body.end(), is); };
     switch (token.type) {
         case type_word: check(!is_digit(body[0]) && all(is_word_char) && !is_word_char(next)); break;
@@ -59,7 +60,7 @@ void check_tokens_rebuild(const std::string& text) {
     };
     for (const zor_token* token : token_list) {
         skip_separators();
-        const std::string& body = token->text;
+        const std::string_view body = token->text;
         if (token->type == type_comment) {
             const bool block = text.compare(at, 2, "/*") == 0;
             check(block || text.compare(at, 2, "//") == 0);
@@ -94,7 +95,7 @@ void check_listing_entries() {
     for (std::size_t i = 0; i < token_list.size(); ++i) {
         const std::string entry = "(" + std::to_string(i) + " : " +
                                   std::string(labels_of(token_list[i]->type).console) + " ) ->" +
-                                  token_list[i]->text + "\n";
+                                  std::string(token_list[i]->text) + "\n";
         check(out.compare(at, entry.size(), entry) == 0);
         at += entry.size();
     }

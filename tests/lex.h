@@ -1,6 +1,7 @@
 #pragma once
 // Lexes a text the way a run does and returns what the tests compare.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,11 +16,14 @@ constexpr int N = type_number, W = type_word, Q = type_string, S = type_symbol, 
 
 using lexed = std::vector<std::pair<int, std::string>>;
 
+// The tokens' texts are views into the scanner, which therefore lives until
+// the next call.
 inline const zor_token_list& lex_tokens(const std::string& text) {
+    static std::optional<zor_scanner> in;
     release_token_list();
     init_char_table();
-    zor_scanner in(text);
-    tokenize(in);
+    in.emplace(text);
+    tokenize(*in);
     return token_list;
 }
 

@@ -11,9 +11,9 @@ bool continues_word(char c) {
 bool is_quote(char c) { return c == '"' || c == '\''; }
 
 // Consumes characters while they satisfy continues, giving back the first
-// one that does not; the text is then cut from the scanner in one piece.
+// one that does not; the text is then taken from the scanner in one piece.
 template <typename Predicate>
-void read_run(zor_scanner& in, std::string& text, Predicate continues) {
+void read_run(zor_scanner& in, std::string_view& text, Predicate continues) {
     const std::size_t start = in.position() - 1;  // the first character, already taken
     for (char d = in.get(); d != '\0'; d = in.get()) {
         if (!continues(d)) {
@@ -21,7 +21,7 @@ void read_run(zor_scanner& in, std::string& text, Predicate continues) {
             break;
         }
     }
-    text.append(in.consumed_since(start));
+    text = in.consumed_since(start);
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ void zor_string_token::read(zor_scanner& in) {
         // backslash follows; this is how the lexer has always split them.
         if (is_quote(c) && in.peek() != '\\') break;
     }
-    text.append(in.consumed_since(start));  // unterminated: runs to the end
+    text = in.consumed_since(start);  // unterminated: runs to the end
 }
 
 void zor_comment_token::read(zor_scanner& in) {
@@ -48,19 +48,19 @@ void zor_comment_token::read(zor_scanner& in) {
     if (opener == '*') {
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '*' && in.peek() == '/') {
-                text.append(in.consumed_since(body).substr(0, in.position() - 1 - body));
+                text = in.consumed_since(body).substr(0, in.position() - 1 - body);
                 in.get();
                 return;
             }
         }
-        text.append(in.consumed_since(body));  // unterminated: runs to the end
+        text = in.consumed_since(body);  // unterminated: runs to the end
     } else if (opener == '/') {
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '\n') {
-                text.append(in.consumed_since(body).substr(0, in.position() - 1 - body));
+                text = in.consumed_since(body).substr(0, in.position() - 1 - body);
                 return;
             }
         }
-        text.append(in.consumed_since(body));
+        text = in.consumed_since(body);
     }
 }

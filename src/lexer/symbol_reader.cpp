@@ -34,23 +34,19 @@ constexpr std::array<symbol_start, 128> symbol_starts = make_symbol_starts();
 }  // namespace
 
 void zor_special_token::read(zor_scanner& in) {
-    const char c = in.previous();
-    const auto code = static_cast<unsigned char>(c);
-    if (code >= symbol_starts.size()) {
-        text += c;
-        return;
-    }
-    const symbol_start& start = symbol_starts[code];
-    const char next = in.peek();
-    for (int i = 0; i < start.pair_count; ++i) {
-        if (start.pair_second[i] == next) {
-            in.get();
-            kind = start.pair_kind[i];
-            text += c;
-            text += next;
-            return;
+    const std::size_t start = in.position() - 1;  // the symbol character, already taken
+    const auto code = static_cast<unsigned char>(in.previous());
+    if (code < symbol_starts.size()) {
+        const symbol_start& symbol = symbol_starts[code];
+        kind = symbol.single_kind;
+        const char next = in.peek();
+        for (int i = 0; i < symbol.pair_count; ++i) {
+            if (symbol.pair_second[i] == next) {
+                in.get();
+                kind = symbol.pair_kind[i];
+                break;
+            }
         }
     }
-    kind = start.single_kind;
-    text += c;
+    text = in.consumed_since(start);
 }
