@@ -36,12 +36,26 @@ private:
 // At namespace scope, so that it outlives the exit-time release_token_list.
 token_arena arena;
 
+// Ends a token through its own class's destructor. Those destructors do
+// nothing and the arena frees all tokens' storage at once, so a direct call
+// compiles to nothing, where a virtual delete would cost every token of a
+// large file an indirect call that mostly mispredicts.
+void destroy(zor_token* token) {
+    switch (token->type) {
+        case type_number: static_cast<zor_int_token*>(token)->~zor_int_token(); break;
+        case type_word: static_cast<zor_word_token*>(token)->~zor_word_token(); break;
+        case type_string: static_cast<zor_string_token*>(token)->~zor_string_token(); break;
+        case type_symbol: static_cast<zor_special_token*>(token)->~zor_special_token(); break;
+        case type_comment: static_cast<zor_comment_token*>(token)->~zor_comment_token(); break;
+    }
+}
+
 }  // namespace
 
 void* zor_token::operator new(std::size_t size) { return arena.allocate(size); }
 
 void release_token_list() {
-    for (zor_token* token : token_list) delete token;
+    for (zor_token* token : token_list) destroy(token);
     zor_token_list().swap(token_list);
     arena.release();
 }

@@ -47,35 +47,35 @@ protected:
 };
 
 /// A run of decimal digits.
-class zor_int_token : public zor_token {
+class zor_int_token final : public zor_token {
 public:
     zor_int_token() : zor_token(type_number) {}
     void read(zor_scanner& in) override;
 };
 
 /// A letter or _ followed by letters, digits and _.
-class zor_word_token : public zor_token {
+class zor_word_token final : public zor_token {
 public:
     zor_word_token() : zor_token(type_word) {}
     void read(zor_scanner& in) override;
 };
 
 /// A quoted run, both delimiters included.
-class zor_string_token : public zor_token {
+class zor_string_token final : public zor_token {
 public:
     zor_string_token() : zor_token(type_string) {}
     void read(zor_scanner& in) override;
 };
 
 /// One operator or punctuation character, or a recognised pair.
-class zor_special_token : public zor_token {
+class zor_special_token final : public zor_token {
 public:
     zor_special_token() : zor_token(type_symbol) {}
     void read(zor_scanner& in) override;
 };
 
 /// The body of a block or line comment, without its delimiters.
-class zor_comment_token : public zor_token {
+class zor_comment_token final : public zor_token {
 public:
     zor_comment_token() : zor_token(type_comment) {}
     void read(zor_scanner& in) override;
