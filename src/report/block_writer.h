@@ -117,6 +117,9 @@ public:
         return std::string_view(start, static_cast<std::size_t>(stop - start));
     }
 
+    /// Moves to the next number. Call it as soon as the frame is copied:
+    /// the next copy reads the digits back eight bytes at a time, and a load
+    /// that overlaps a byte store still in flight waits for that store.
     void step() {
         for (char* digit = digits_end; digit != first_digit;) {
             --digit;

@@ -67,10 +67,10 @@ std::ostream& write_report(std::ostream& out, const zor_token_list& tokens) {
         const std::size_t bound = number.framed().size() + 4 * token->text.size() + row_end.size();
         writer.write_entry(bound, [&](auto emit) {
             emit(number.framed());
+            number.step();
             emit_escaped(token->text, emit);
             emit(row_end);
         });
-        number.step();
     }
     writer.append("</TABLE></center>");
     writer.append("</PRE></BODY></HTML>");

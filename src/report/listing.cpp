@@ -19,11 +19,11 @@ void print_listing(std::ostream& out, const zor_token_list& tokens) {
         const std::size_t bound = number.framed().size() + middle.size() + token->text.size() + 1;
         writer.write_entry(bound, [&](auto emit) {
             emit(number.framed());
+            number.step();
             emit(middle);
             emit(token->text);
             emit("\n");
         });
         if (!writer.good()) return;  // nobody reads the rest
-        number.step();
     }
 }
