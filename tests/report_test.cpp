@@ -18,6 +18,14 @@ TEST(Report, Escape) {
         {"x<y>z", "x&lt;y&gt;z"},
         {"\xff<", "\xff&lt;"},
         {"eight or more bytes <at> once=?>", "eight or more bytes &lt;at&gt; once=?&gt;"},
+        // an entity at either end of each length class: 1-3, 4-7, 8 and more bytes
+        {"a>", "a&gt;"},
+        {"=<?", "=&lt;?"},
+        {"<bcd", "&lt;bcd"},
+        {"abcdef>", "abcdef&gt;"},
+        {"abcdefgh>", "abcdefgh&gt;"},
+        {"<bcdefghijklmnop", "&lt;bcdefghijklmnop"},
+        {"=?;\xbc\xbe\x3d\x3f", "=?;\xbc\xbe\x3d\x3f"},
     };
     for (const auto& [text, escaped] : cases) EXPECT_EQ(escape(text), escaped) << text;
 }

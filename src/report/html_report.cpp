@@ -11,15 +11,46 @@ namespace {
 
 bool needs_entity(char c) { return (c | 2) == '>'; }  // '<' is 0x3C, '>' is 0x3E
 
+constexpr std::uint64_t ones = 0x0101010101010101;
+
+// The high bit of each byte of word that is '<' or '>'; zero if none is.
+std::uint64_t entity_bits(std::uint64_t word) {
+    const std::uint64_t marked = (word | ones * 2) ^ (ones * '>');
+    return (marked - ones) & ~marked & (ones * 0x80);
+}
+
+// Whether text holds a '<' or '>'. Most texts hold neither and are short:
+// they are tested in one or two loads each, without a loop over bytes.
+bool holds_entity(std::string_view text) {
+    const char* from = text.data();
+    const std::size_t size = text.size();
+    if (size >= 8) {
+        std::uint64_t found = 0, word;
+        for (std::size_t at = 0; at + 8 <= size; at += 8) {
+            std::memcpy(&word, from + at, 8);
+            found |= entity_bits(word);
+        }
+        std::memcpy(&word, from + size - 8, 8);  // the tail, overlapping
+        return (found | entity_bits(word)) != 0;
+    }
+    if (size >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + size - 4, 4);
+        return entity_bits(head | std::uint64_t{tail} << 32) != 0;
+    }
+    if (size == 0) return false;
+    // One to three bytes: the first, the middle and the last are all of them.
+    const auto byte = [from](std::size_t at) { return std::uint64_t{static_cast<unsigned char>(from[at])}; };
+    return entity_bits(byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16) != 0;
+}
+
 // The index of the first '<' or '>' in text at or after from, or its size.
-// Eight bytes are tested at once: most texts hold neither.
 std::size_t find_entity(std::string_view text, std::size_t from) {
-    constexpr std::uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
     while (text.size() - from >= 8) {
         std::uint64_t word;
         std::memcpy(&word, text.data() + from, 8);
-        const std::uint64_t marked = (word | ones * 2) ^ (ones * '>');  // zero bytes mark < and >
-        if (((marked - ones) & ~marked & highs) != 0) break;
+        if (entity_bits(word) != 0) break;
         from += 8;
     }
     while (from < text.size() && !needs_entity(text[from])) ++from;
@@ -29,6 +60,10 @@ std::size_t find_entity(std::string_view text, std::size_t from) {
 // Emits text in runs between the characters that need an entity.
 template <typename Emit>
 void emit_escaped(std::string_view text, Emit emit) {
+    if (!holds_entity(text)) {
+        emit(text);
+        return;
+    }
     for (std::size_t from = 0;;) {
         const std::size_t at = find_entity(text, from);
         emit(text.substr(from, at - from));
