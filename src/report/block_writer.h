@@ -9,6 +9,29 @@
 #include <ostream>
 #include <string_view>
 
+/// A short fixed text kept in a buffer wider than itself, so that it is
+/// copied with one copy of fixed size: no branch on its length.
+class padded_piece {
+public:
+    static constexpr std::size_t width = 48;
+
+    padded_piece() = default;
+    /// text: at most width bytes.
+    explicit padded_piece(std::string_view text) : size(text.copy(bytes, width)) {}
+
+    std::string_view text() const { return std::string_view(bytes, size); }
+
+    /// Copies the whole buffer to cursor and returns the cursor after the text.
+    char* put(char* cursor) const {
+        std::memcpy(cursor, bytes, width);
+        return cursor + size;
+    }
+
+private:
+    char bytes[width] = {};
+    std::size_t size = 0;
+};
+
 class block_writer {
 public:
     explicit block_writer(std::ostream& stream) : out(stream), block(new char[block_size]) {}
@@ -44,15 +67,27 @@ public:
     }
 
     /// Writes one entry: write_pieces(emit) calls emit(piece) for each of
-    /// its pieces, which take at most bound bytes together. An entry that
-    /// fits goes through a local cursor; a larger one piece by piece.
+    /// its pieces, texts or padded pieces, which take at most bound bytes
+    /// together. An entry that fits goes through a local cursor; a larger
+    /// one piece by piece.
     template <typename WritePieces>
     void write_entry(std::size_t bound, WritePieces write_pieces) {
-        if (char* cursor = claim(bound)) {
-            write_pieces([&cursor](std::string_view piece) { cursor = put(cursor, piece); });
+        // A padded piece may write its whole width, past the bound.
+        if (char* cursor = claim(bound + padded_piece::width)) {
+            struct {
+                char*& cursor;
+                void operator()(std::string_view piece) { cursor = put(cursor, piece); }
+                void operator()(const padded_piece& piece) { cursor = piece.put(cursor); }
+            } emit{cursor};
+            write_pieces(emit);
             commit(cursor);
         } else {
-            write_pieces([this](std::string_view piece) { append(piece); });
+            struct {
+                block_writer& writer;
+                void operator()(std::string_view piece) { writer.append(piece); }
+                void operator()(const padded_piece& piece) { writer.append(piece.text()); }
+            } emit{*this};
+            write_pieces(emit);
         }
     }
 

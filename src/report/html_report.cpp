@@ -86,9 +86,10 @@ std::string escape(std::string text) {  // cppcheck-suppress passedByValue
 
 std::ostream& write_report(std::ostream& out, const zor_token_list& tokens) {
     // "<TH>Label<TR>" for each slot: the fixed end of a row in one piece.
-    std::array<std::string, label_slots> row_ends;
+    std::array<padded_piece, label_slots> row_ends;
     for (std::size_t slot = 0; slot < label_slots; ++slot)
-        row_ends[slot] = "<TH>" + std::string(labels_of(static_cast<std::int32_t>(slot)).html) + "<TR>";
+        row_ends[slot] =
+            padded_piece("<TH>" + std::string(labels_of(static_cast<std::int32_t>(slot)).html) + "<TR>");
 
     block_writer writer(out);
     writer.append("<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE>");
@@ -97,9 +98,9 @@ std::ostream& write_report(std::ostream& out, const zor_token_list& tokens) {
     writer.append("<TH>Token #<TH> Token <TH> Type <TR>");
     numbering number("<TH>", "<TH>");
     for (const zor_token* token : tokens) {
-        const std::string_view row_end = row_ends[label_slot(token->type)];
+        const padded_piece& row_end = row_ends[label_slot(token->type)];
         // An escaped text is at most four times as long as the text.
-        const std::size_t bound = number.framed().size() + 4 * token->text.size() + row_end.size();
+        const std::size_t bound = number.framed().size() + 4 * token->text.size() + row_end.text().size();
         writer.write_entry(bound, [&](auto emit) {
             emit(number.framed());
             number.step();
