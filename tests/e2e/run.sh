@@ -20,6 +20,18 @@ run() {
 
 empty_page='<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE> <center>quarnel results: <br><TABLE border=1><TH>Token #<TH> Token <TH> Type <TR></TABLE></center></PRE></BODY></HTML>'
 
+models=$data/../../differential/model.py
+
+# repeat_sample N: the sample source N times over, without its NUL.
+repeat_sample() {
+    python3 -c 'import sys; sys.stdout.buffer.write(open(sys.argv[1], "rb").read().replace(b"\0", b"") * int(sys.argv[2]))' \
+        "$data/sample.c" "$1"
+}
+
+no_temporary_files() {
+    ! compgen -G '.quarnel-*' >/dev/null || fail "temporary files left: $(ls -A)"
+}
+
 expect_empty_page() {
     [ -f "$1" ] || fail "$1 was not written"
     [ "$(cat "$1"; echo x)" = "${empty_page}x" ] || fail "$1 is not the empty page: $(head -c 300 "$1")"
@@ -95,14 +107,14 @@ PY
     cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
     for source in random.c sample.c hello.cpp; do
         run -c "$source"
-        python3 "$data/../../differential/model.py" "$source" model.listing model.html
+        python3 "$models" "$source" model.listing model.html
         cmp out model.listing || fail "$source: listing differs from the model"
         cmp "$source.html" model.html || fail "$source: page differs from the model"
     done
     ;;
 broken_pipe | closed_stdout)
     # The page must not depend on the console taking the whole listing.
-    for i in $(seq 400); do cat "$data/sample.c"; done | tr -d '\000' > big.c
+    repeat_sample 400 > big.c
     run -c big.c
     mv big.c.html expected.html
     if [ "$case" = broken_pipe ]; then
@@ -144,17 +156,154 @@ odd_paths)
     expect_empty_page locked.c.html
     ;;
 out_of_memory)
-    # A text that fits in memory once but not twice, or not at all, counts as
-    # too large to load: an empty listing and page, no abort, nothing on stderr.
     [ -z "${QUARNEL_SANITIZED:-}" ] || { echo "sanitizers need more address space than this allows"; exit 77; }
+    # A text that does not fit in memory, or fits once but not twice, counts
+    # as too large to load: an empty listing and a complete empty page.
     { printf 'first'; head -c 100000000 /dev/zero | tr '\000' ' '; printf 'last'; } > big.c
     for limit_kb in 80000 180000; do
+        rm -f big.c.html
         (ulimit -v $limit_kb && run -c big.c) || exit 1
         [ ! -s out ] || fail "printed a listing within $limit_kb KB"
         expect_empty_page big.c.html
     done
-    (ulimit -v 400000 && run -c big.c) || exit 1
-    [ "$(cat out)" = "$(printf '(0 : Word ) ->first\n(1 : Word ) ->last')" ] || fail "listing: $(head -c 200 out)"
+    rm big.c big.c.html
+    # Every limit from just enough to start up to enough to finish, 8 KB
+    # apart: status 0, nothing on stderr, no temporary file left, and the
+    # page either the previous one or complete (empty when the text did not load).
+    repeat_sample 300 > src.c
+    python3 "$models" src.c model.listing model.html
+    python3 - "$quarnel" "$empty_page" <<'PY' || exit 1
+import glob, resource, subprocess, sys
+quarnel, empty_page = sys.argv[1], sys.argv[2].encode()
+model = open("model.html", "rb").read()
+
+def run(limit_kb, *args):
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (limit_kb << 10, limit_kb << 10))
+    return subprocess.run([quarnel, *args], preexec_fn=limit, capture_output=True)
+
+start_kb = 2000
+while run(start_kb).returncode != 0:
+    start_kb += 100
+for limit_kb in range(start_kb, start_kb + 4000, 8):
+    open("src.c.html", "wb").write(b"previous")
+    done = run(limit_kb, "-c", "src.c")
+    page = open("src.c.html", "rb").read()
+    complete = page == model or (page == empty_page and done.stdout == b"")
+    if done.returncode != 0 or done.stderr or glob.glob(".quarnel-*") or not (page == b"previous" or complete):
+        sys.exit(f"FAIL [out_of_memory]: within {limit_kb} KB: status {done.returncode}, "
+                 f"stderr {done.stderr[:100]!r}, page {page[:100]!r}")
+if page != model or done.stdout != open("model.listing", "rb").read():
+    sys.exit(f"FAIL [out_of_memory]: {limit_kb} KB is not enough to finish")
+PY
+    ;;
+odd_page_entries)
+    # Whatever stands at the page's name is replaced by the page; nothing
+    # is written through a link and nothing waits on a FIFO.
+    cp "$data/sample.c" .
+    printf 'keep' > target
+    ln -s target link.c.html
+    ln -s nowhere dangling.c.html
+    ln -s sample.c source.c.html
+    ln -s "$PWD" dir-link.c.html
+    mkfifo fifo.c.html
+    python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind("socket.c.html")'
+    mknod device.c.html c 1 3 2>/dev/null || echo "device case skipped: mknod is not permitted"
+    for page in *.c.html; do
+        ln -s sample.c "${page%.html}"
+        timeout 20 "$quarnel" -c "${page%.html}" >out 2>err || fail "$page: status $?"
+        [ -f "$page" ] && [ ! -L "$page" ] || fail "$page is not a regular file"
+        cmp "$page" "$data/sample.c.html" || fail "$page differs"
+    done
+    [ "$(cat target)" = keep ] || fail "written through a link"
+    [ ! -e nowhere ] || fail "a dangling link's target was created"
+    cmp sample.c "$data/sample.c" || fail "the source was overwritten"
+    no_temporary_files
+    ;;
+page_permissions)
+    cp "$data/sample.c" .
+    (umask 027 && run -c sample.c)
+    [ "$(stat -c %a sample.c.html)" = 640 ] || fail "a new page has mode $(stat -c %a sample.c.html)"
+    chmod 604 sample.c.html
+    run -c sample.c
+    [ "$(stat -c %a sample.c.html)" = 604 ] || fail "a replaced page has mode $(stat -c %a sample.c.html)"
+    # A directory that takes no new file: a writable page is written in
+    # place, and nothing else is written. Root writes anywhere, so this runs
+    # as nobody, with a copy of the binary that nobody can reach.
+    [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null || { echo "needs root and setpriv"; exit 77; }
+    chmod 755 .
+    cp "$quarnel" quarnel.copy
+    mkdir locked
+    cp "$data/sample.c" locked/a.c
+    cp "$data/sample.c" locked/b.c
+    printf 'previous' > locked/a.c.html
+    printf 'previous' > locked/b.c.html
+    chown 65534 locked/a.c.html
+    chmod 555 locked
+    for source in a.c b.c c.c; do
+        setpriv --reuid=65534 --regid=65534 --clear-groups ./quarnel.copy -c locked/$source >out 2>err ||
+            fail "status $? for $source"
+        [ ! -s err ] || fail "wrote to standard error: $(head -c 200 err)"
+    done
+    cmp locked/a.c.html "$data/sample.c.html" || fail "the writable page was not written in place"
+    [ "$(cat locked/b.c.html)" = previous ] || fail "a page nobody may write was changed"
+    [ "$(ls -A locked)" = "$(printf 'a.c\na.c.html\nb.c\nb.c.html')" ] || fail "files left: $(ls -A locked)"
+    ;;
+full_disk)
+    [ "$(id -u)" -eq 0 ] || { echo "mounting a small file system needs root"; exit 77; }
+    mkdir small
+    mount -t tmpfs -o size=64k tmpfs small 2>/dev/null || { echo "mounting a tmpfs is not permitted here"; exit 77; }
+    trap 'umount "$work/small"; rm -rf "$work"' EXIT
+    repeat_sample 30 > small/big.c
+    printf 'previous' > small/big.c.html
+    run -c small/big.c
+    [ "$(cat small/big.c.html)" = previous ] || fail "the previous page was lost: $(head -c 100 small/big.c.html)"
+    (cd small && no_temporary_files)
+    ;;
+file_size_limit)
+    repeat_sample 30 > big.c
+    printf 'previous' > big.c.html
+    # The listing goes through a pipe, which the limit does not cover.
+    (ulimit -f 40 && "$quarnel" -c big.c 2>err; echo $? > status) | cat > out
+    [ "$(cat status)" = 0 ] || fail "exit status $(cat status)"
+    [ ! -s err ] || fail "wrote to standard error: $(head -c 200 err)"
+    [ "$(cat big.c.html)" = previous ] || fail "the previous page was lost: $(head -c 100 big.c.html)"
+    no_temporary_files
+    ;;
+signals)
+    # A signal while the page is written removes the new file, keeps the
+    # previous page and ends the run as that signal does; an ignored one
+    # stays ignored. Job control keeps SIGINT from being ignored here.
+    set -m
+    repeat_sample 60000 > big.c
+    for signal in INT TERM HUP; do
+        printf 'previous' > big.c.html
+        "$quarnel" -c big.c >/dev/null 2>err &
+        until compgen -G '.quarnel-*' >/dev/null; do kill -0 $! 2>/dev/null || fail "$signal: no page file seen"; done
+        kill -s $signal $!
+        wait $!
+        status=$?
+        [ "$status" -eq $((128 + $(kill -l $signal))) ] || fail "$signal: exit status $status"
+        [ "$(cat big.c.html)" = previous ] || fail "$signal: the previous page was lost"
+        no_temporary_files
+    done
+    ( trap '' HUP; exec "$quarnel" -c big.c >/dev/null 2>err ) &
+    until compgen -G '.quarnel-*' >/dev/null; do :; done
+    kill -s HUP $!
+    wait $! || fail "an ignored SIGHUP ended the run"
+    [ "$(head -c 6 big.c.html)" = '<HTML>' ] || fail "an ignored SIGHUP cost the page"
+    ;;
+listing_before_page)
+    # The whole listing is written before the page's file is created.
+    command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
+    strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
+    repeat_sample 100 > big.c
+    strace -o trace -e trace=write,openat "$quarnel" -c big.c > out 2>err
+    cmp -s out <(python3 "$models" big.c /dev/stdout /dev/null) || fail "listing differs"
+    last_listing=$(grep -n '^write(1,' trace | tail -1 | cut -d: -f1)
+    page_created=$(grep -nE 'openat\(.*(\.quarnel-|\.html")' trace | head -1 | cut -d: -f1)
+    [ -n "$last_listing" ] && [ -n "$page_created" ] && [ "$last_listing" -lt "$page_created" ] ||
+        fail "the page's file was created before the listing was complete"
     ;;
 memcheck)
     command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }

@@ -1,0 +1,149 @@
+#include "driver/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+namespace {
+
+// What a signal handler removes; atomic so that a handler never sees half an update.
+std::atomic<const char*> doomed_path{nullptr};
+std::atomic<int> doomed_file{-1};
+static_assert(std::atomic<const char*>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "signal handlers may only touch lock-free atomics");
+
+constexpr int ending_signals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+void remove_doomed_file() {
+    const char* path = doomed_path.exchange(nullptr);
+    const int file = doomed_file.exchange(-1);
+    if (path == nullptr) return;
+#ifdef _WIN32
+    _close(file);
+    _unlink(path);
+#else
+    close(file);
+    unlink(path);
+#endif
+}
+
+extern "C" void end_by_signal(int signal_number) {
+    remove_doomed_file();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);  // delivered as the handler returns
+}
+
+bool is_ignored(int signal_number) {
+#ifdef _WIN32
+    const auto previous = std::signal(signal_number, SIG_IGN);
+    std::signal(signal_number, previous);
+    return previous == SIG_IGN;
+#else
+    struct sigaction current {};
+    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+#endif
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+int create_new_file(const char* path, int /*permissions: Windows has only a read-only flag*/) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+
+// Windows has no FIFOs or devices at file names, and the caller has seen a
+// regular file here.
+int open_regular_file(const char* path) { return _open(path, _O_WRONLY | _O_TRUNC | _O_TEXT | _O_NOINHERIT); }
+
+bool write_file(int file, const char* data, std::size_t size) {
+    while (size > 0) {
+        const unsigned chunk = size < (1u << 30) ? static_cast<unsigned>(size) : 1u << 30;
+        const int written = _write(file, data, chunk);
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool close_file(int file) { return _close(file) == 0; }
+
+#else
+
+int create_new_file(const char* path, int permissions) {
+    const int file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions < 0 ? 0666 : 0600);
+    // Set after the fact: the umask must not narrow the permissions of a page being replaced.
+    if (file >= 0 && permissions >= 0 && fchmod(file, static_cast<mode_t>(permissions)) != 0) {
+        const int error = errno;
+        close(file);
+        unlink(path);
+        errno = error;
+        return -1;
+    }
+    return file;
+}
+
+int open_regular_file(const char* path) {
+    const int file = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) return -1;
+    struct stat status {};
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || ftruncate(file, 0) != 0) {
+        const int error = S_ISREG(status.st_mode) ? errno : EINVAL;
+        close(file);
+        errno = error;
+        return -1;
+    }
+    return file;
+}
+
+bool write_file(int file, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(file, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool close_file(int file) { return close(file) == 0; }
+
+#endif
+
+void remove_on_abnormal_end(const char* path, int file) {
+    static const bool handlers_installed = [] {
+        for (const int signal_number : ending_signals)
+            if (!is_ignored(signal_number)) std::signal(signal_number, end_by_signal);
+        return true;
+    }();
+    static_cast<void>(handlers_installed);
+    doomed_file = file;
+    doomed_path = path;
+}
+
+void end_quietly() {
+    remove_doomed_file();
+    std::_Exit(0);
+}
+
+}  // namespace platform
