@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -52,6 +53,7 @@ int main(int argc, char* argv[]) try {
     zor_source_file source(source_path);
     zor_scanner scanner(scanner_copy_of(source));
     init_char_table();
+    std::atexit(release_token_list);  // the tokens stay in token_list until the process ends
     tokenize(scanner);
 
     print_listing(std::cout, token_list);

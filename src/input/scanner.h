@@ -34,7 +34,7 @@ public:
     /// The characters consumed from position start up to the cursor, so that
     /// a reader can take its token's text in one piece.
     std::string_view consumed_since(std::size_t start) const {
-        return std::string_view(text).substr(start, pos - start);
+        return std::string_view(text.data() + start, pos - start);
     }
 
 private:

@@ -3,8 +3,7 @@
 #include <exception>
 #include <filesystem>
 
-// The path comes by value, as the interface has always taken it.
-// NOLINTNEXTLINE(performance-unnecessary-value-param)
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the loader's interface takes a copy
 zor_source_file::zor_source_file(std::string path) {  // cppcheck-suppress passedByValue
     load(path);
 }

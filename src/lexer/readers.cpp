@@ -10,17 +10,12 @@ bool continues_word(char c) {
 
 bool is_quote(char c) { return c == '"' || c == '\''; }
 
-// Consumes characters while they satisfy continues, giving back the first
-// one that does not; the text is then taken from the scanner in one piece.
+// Consumes characters for as long as they continue the run; the text is
+// then taken from the scanner in one piece. NUL continues no run.
 template <typename Predicate>
 void read_run(zor_scanner& in, std::string_view& text, Predicate continues) {
     const std::size_t start = in.position() - 1;  // the first character, already taken
-    for (char d = in.get(); d != '\0'; d = in.get()) {
-        if (!continues(d)) {
-            in.unget();
-            break;
-        }
-    }
+    while (continues(in.peek())) in.get();
     text = in.consumed_since(start);
 }
 
@@ -36,31 +31,33 @@ void zor_string_token::read(zor_scanner& in) {
     const std::size_t start = in.position() - 1;  // the opening quote
     for (char c = in.get(); c != '\0'; c = in.get()) {
         // Either quote ends the string, whichever opened it, unless a
-        // backslash follows; this is how the lexer has always split them.
+        // backslash follows: that is the String rule, loose as it is for C,
+        // and listings that users keep depend on it.
         if (is_quote(c) && in.peek() != '\\') break;
     }
     text = in.consumed_since(start);  // unterminated: runs to the end
 }
 
 void zor_comment_token::read(zor_scanner& in) {
-    const char opener = in.get();
+    const char opener = in.get();  // the * or the second /
     const std::size_t body = in.position();
-    if (opener == '*') {
+    if (opener == '*') {  // a block comment ends at the first */
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '*' && in.peek() == '/') {
-                text = in.consumed_since(body).substr(0, in.position() - 1 - body);
-                in.get();
+                text = in.consumed_since(body);
+                text.remove_suffix(1);  // the *
+                in.get();               // the /
                 return;
             }
         }
-        text = in.consumed_since(body);  // unterminated: runs to the end
-    } else if (opener == '/') {
+    } else if (opener == '/') {  // a line comment ends at the line feed, which it consumes
         for (char x = in.get(); x != '\0'; x = in.get()) {
             if (x == '\n') {
-                text = in.consumed_since(body).substr(0, in.position() - 1 - body);
+                text = in.consumed_since(body);
+                text.remove_suffix(1);
                 return;
             }
         }
-        text = in.consumed_since(body);
     }
+    text = in.consumed_since(body);  // unterminated: runs to the end
 }

@@ -1,20 +1,21 @@
 #include "lexer/token.h"
 
 #include <memory>
+#include <type_traits>
+#include <utility>
 
 zor_token_list token_list;
 
 namespace {
 
 // Blocks of token storage, handed out front to back.
-class token_arena {
+class token_blocks {
 public:
-    /// size: that of a token class, far below a block's.
     void* allocate(std::size_t size) {
         size = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-        if (blocks.empty() || size > block_size - used) {
-            // Left uninitialised: every token constructs its own bytes.
-            blocks.emplace_back(new unsigned char[block_size]);
+        if (size > block_size - used) {
+            std::unique_ptr<unsigned char[]> block(new unsigned char[block_size]);
+            blocks.push_back(std::move(block));
             used = 0;
         }
         void* slot = blocks.back().get() + used;
@@ -24,38 +25,32 @@ public:
 
     void release() {
         std::vector<std::unique_ptr<unsigned char[]>>().swap(blocks);
-        used = 0;
+        used = block_size;
     }
 
 private:
     static constexpr std::size_t block_size = std::size_t{1} << 20;
     std::vector<std::unique_ptr<unsigned char[]>> blocks;
-    std::size_t used = 0;
+    std::size_t used = block_size;  // no room until the first block
 };
 
-// At namespace scope, so that it outlives the exit-time release_token_list.
-token_arena arena;
+// Released with their storage, never destroyed one by one: that is only
+// sound while destroying a token would do nothing.
+static_assert(std::is_trivially_destructible_v<zor_int_token> &&
+                  std::is_trivially_destructible_v<zor_word_token> &&
+                  std::is_trivially_destructible_v<zor_string_token> &&
+                  std::is_trivially_destructible_v<zor_special_token> &&
+                  std::is_trivially_destructible_v<zor_comment_token>,
+              "tokens are released without being destroyed");
 
-// Ends a token through its own class's destructor. Those destructors do
-// nothing and the arena frees all tokens' storage at once, so a direct call
-// compiles to nothing, where a virtual delete would cost every token of a
-// large file an indirect call, in an order as mixed as the tokens' types.
-void destroy(zor_token* token) {
-    switch (token->type) {
-        case type_number: static_cast<zor_int_token*>(token)->~zor_int_token(); break;
-        case type_word: static_cast<zor_word_token*>(token)->~zor_word_token(); break;
-        case type_string: static_cast<zor_string_token*>(token)->~zor_string_token(); break;
-        case type_symbol: static_cast<zor_special_token*>(token)->~zor_special_token(); break;
-        case type_comment: static_cast<zor_comment_token*>(token)->~zor_comment_token(); break;
-    }
-}
+// At namespace scope, so that it outlives the exit-time release_token_list.
+token_blocks storage;
 
 }  // namespace
 
-void* zor_token::operator new(std::size_t size) { return arena.allocate(size); }
+void* zor_token::operator new(std::size_t size) { return storage.allocate(size); }
 
 void release_token_list() {
-    for (zor_token* token : token_list) destroy(token);
     zor_token_list().swap(token_list);
-    arena.release();
+    storage.release();
 }

@@ -3,10 +3,11 @@
 //
 // Each token class reads the rest of its own token: the tokenizer has
 // consumed the first character, read fetches it again with previous() and
-// consumes exactly up to the token's last character. Tokens live on the heap
-// and belong to token_list until release_token_list runs (at process exit,
-// or between cases in tests). A token's text is a view into the scanner's
-// copy of the source, so it may be read only while that scanner lives.
+// consumes exactly up to the token's last character. Tokens are made with
+// new and belong to token_list until release_token_list releases them all
+// (at process exit, or between cases in tests). A token's text is a view
+// into the scanner's copy of the source, so it may be read only while that
+// scanner lives.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,11 +27,11 @@ enum zor_token_type : std::int32_t {
 class zor_token {
 public:
     virtual void read(zor_scanner& in) = 0;
-    virtual ~zor_token() = default;
 
-    // Tokens come from a bump arena: a large file makes millions of them,
-    // all freed together by release_token_list, so per-token malloc
-    // bookkeeping would only cost time and memory.
+    // A large file makes millions of tokens, all released together, so they
+    // are packed into large blocks: a heap allocation each would take half
+    // again as much memory. Their storage goes back with the blocks, which
+    // is why a token is never deleted one by one.
     static void* operator new(std::size_t size);
     static void operator delete(void*) noexcept {}
 
@@ -38,8 +39,7 @@ public:
     std::int32_t kind = 0;  // operator kind of a Symbol, 1 to 41
     // Every token is one unbroken run of the source, so the scanner's copy
     // already holds its characters: a view spares a second copy of the text
-    // and a third of each token's size, which a large file feels as memory
-    // first touched.
+    // and a third of each token's size.
     std::string_view text;
 
 protected:
@@ -85,6 +85,5 @@ using zor_token_list = std::vector<zor_token*>;
 
 extern zor_token_list token_list;
 
-/// Destroys every token and leaves token_list empty, its storage and the
-/// tokens' arena released.
+/// Leaves token_list empty and releases its storage and that of every token.
 void release_token_list();

@@ -8,7 +8,7 @@
 
 #include "lexer/token.h"
 
-std::ostream& write_report(std::ostream& out, const zor_token_list& tokens);
+std::ostream& write_report(std::ostream& stream, const zor_token_list& tokens);
 
 /// Replaces < and > by their entities; every other byte passes unchanged.
 std::string escape(std::string text);

@@ -1,30 +1,13 @@
 #include "report/listing.h"
 
-#include <array>
-#include <string>
-
-#include "report/block_writer.h"
 #include "report/labels.h"
+#include "report/output_buffer.h"
 
-void print_listing(std::ostream& out, const zor_token_list& tokens) {
-    // "Label ) ->" for each slot, so that an entry is written in few pieces.
-    std::array<padded_piece, label_slots> middles;
-    for (std::size_t slot = 0; slot < label_slots; ++slot)
-        middles[slot] =
-            padded_piece(std::string(labels_of(static_cast<std::int32_t>(slot)).console) + " ) ->");
-
-    block_writer writer(out);
-    numbering number("(", " : ");
+void print_listing(std::ostream& stream, const zor_token_list& tokens) {
+    output_buffer out(stream);
+    std::size_t number = 0;
     for (const zor_token* token : tokens) {
-        const padded_piece& middle = middles[label_slot(token->type)];
-        const std::size_t bound = number.framed().size() + middle.text().size() + token->text.size() + 1;
-        writer.write_entry(bound, [&](auto emit) {
-            emit(number.framed());
-            number.step();
-            emit(middle);
-            emit(token->text);
-            emit("\n");
-        });
-        if (!writer.good()) return;  // nobody reads the rest
+        out.append("(", number++, " : ", labels_of(token->type).console, " ) ->", token->text, "\n");
+        if (!out.good()) return;  // nobody reads the rest
     }
 }

@@ -6,4 +6,4 @@
 
 #include "lexer/token.h"
 
-void print_listing(std::ostream& out, const zor_token_list& tokens);
+void print_listing(std::ostream& stream, const zor_token_list& tokens);
