@@ -11,7 +11,13 @@ over. A second binary, given with --baseline, is timed in the same rounds.
 Each run replaces the page that the run before it wrote, as a user's rerun
 does; --fresh removes it first, to time first runs instead.
 
-Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY] [--fresh]"""
+--tree times a whole tree instead: every file of a system include folder
+(by default the newest libstdc++ headers) is copied to a temporary folder,
+and quarnel is run on each file in turn, its listing thrown away, against
+cat of each file in the same rounds; it prints the time per file.
+
+Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY] [--fresh]
+       bench/bench.py QUARNEL_BINARY --tree [FOLDER] [--rounds N] [--baseline OTHER_BINARY]"""
 import argparse
 import glob
 import os
@@ -23,11 +29,16 @@ import tempfile
 import time
 
 
-def make_corpus(path, copies):
+def libstdcxx_headers():
     roots = sorted(glob.glob("/usr/include/c++/[0-9]*"), key=lambda p: int(os.path.basename(p)))
     if not roots:
         sys.exit("no libstdc++ headers under /usr/include/c++")
-    files = sorted(os.path.join(d, f) for d, _, names in os.walk(roots[-1]) for f in names)
+    return roots[-1]
+
+
+def make_corpus(path, copies):
+    root = libstdcxx_headers()
+    files = sorted(os.path.join(d, f) for d, _, names in os.walk(root) for f in names)
     with open(path, "wb") as out:
         for _ in range(copies):
             for name in files:
@@ -71,6 +82,35 @@ def measure(binaries, source, rounds, work, fresh):
     return statistics.median(floors), {b: (statistics.median(s), max(k) / 1e3) for b, (s, k) in runs.items()}
 
 
+def measure_tree(binaries, folder, rounds, work):
+    """Median seconds per file of cat and of each binary over a copy of folder."""
+    tree = os.path.join(work, "tree")
+    shutil.copytree(folder, tree, symlinks=True)
+    files = sorted(os.path.join(d, f) for d, _, names in os.walk(tree) for f in names
+                   if os.path.isfile(os.path.join(d, f)) and not os.path.islink(os.path.join(d, f)))
+    listing = os.path.join(work, "files")
+    with open(listing, "w") as f:
+        f.write("".join(name + "\n" for name in files))
+    # One shell loop each, so that both sides pay the same for starting a process.
+    loop = 'while IFS= read -r f; do {} "$f" >/dev/null; done < "$0"'
+    commands = {"cat": ["sh", "-c", loop.format("cat"), listing]}
+    commands.update({b: ["sh", "-c", loop.format('"$1" -c'), listing, b] for b in binaries})
+    times = {name: [] for name in commands}
+    for _ in range(rounds):
+        for name, argv in commands.items():
+            times[name].append(timed(argv, os.devnull)[0] / len(files))
+    return len(files), {name: statistics.median(t) for name, t in times.items()}
+
+
+def main_tree(args, binaries, names):
+    with tempfile.TemporaryDirectory() as work:
+        count, per_file = measure_tree(binaries, args.tree, args.rounds, work)
+    print(f"{count} files of {args.tree}, median of {args.rounds} rounds")
+    print(f"{'command':>9} {'ms/file':>8} {'x cat':>6}")
+    for name, seconds in per_file.items():
+        print(f"{names.get(name, name):>9} {seconds * 1e3:8.3f} {seconds / per_file['cat']:6.2f}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("quarnel")
@@ -78,11 +118,16 @@ def main():
     parser.add_argument("--baseline")
     parser.add_argument("--fresh", action="store_true",
                         help="time first runs: no page is left from an earlier run to replace")
+    parser.add_argument("--tree", nargs="?", const="", default=None,
+                        help="time a run on each file of FOLDER (default: the libstdc++ headers) against cat")
     args = parser.parse_args()
     binaries = [os.path.abspath(args.quarnel)] + ([os.path.abspath(args.baseline)] if args.baseline else [])
     names = {binaries[0]: "quarnel"}
     if args.baseline:
         names[binaries[1]] = "baseline"
+    if args.tree is not None:
+        args.tree = args.tree or libstdcxx_headers()
+        return main_tree(args, binaries, names)
     results = []
     with tempfile.TemporaryDirectory() as work:
         for copies in (1, 4):
