@@ -48,4 +48,22 @@ TEST(Report, ListingAndPageOfASmallList) {
         "<TH>4<TH>\"&\"<TH><font color=\"blue\">String</font><TR></TABLE></center></PRE></BODY></HTML>");
 }
 
+// Pieces larger than the buffer's block go out whole, escaped texts four
+// times as long as they came included.
+TEST(Report, TokensLargerThanABlock) {
+    const std::string word(300000, 'w'), angles(100000, '<');
+    std::string entities;
+    for (std::size_t i = 0; i < angles.size(); ++i) entities += "&lt;";
+    const zor_token_list& tokens = lex_tokens(word + " /*" + angles + "*/");
+    std::ostringstream listing, page;
+    print_listing(listing, tokens);
+    write_report(page, tokens);
+    EXPECT_EQ(listing.str(), "(0 : Word ) ->" + word + "\n(1 : Comment ) ->" + angles + "\n");
+    EXPECT_EQ(page.str(),
+              "<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE> <center>quarnel results: <br>"
+              "<TABLE border=1><TH>Token #<TH> Token <TH> Type <TR><TH>0<TH>" +
+                  word + "<TH><b>Word</b><TR><TH>1<TH>" + entities +
+                  "<TH><font color=\"green\">Comment</font><TR></TABLE></center></PRE></BODY></HTML>");
+}
+
 }  // namespace

@@ -37,6 +37,7 @@ TEST(Scanner, OperationsAtStartMiddleAndEnd) {
         {"xyz", "ggpvugp", "xyzy1yz"},  // in the middle, unget
         {"ab", "gggvgpv", "ab.b..b"},   // past the end get stays NUL
         {"ab", "gugvu", "a0aa0"},       // get then unget restores the start
+        {"ab", "ugv", "0aa"},           // unget at the start stays there
     };
     for (const auto& [text, script, expected] : cases)
         EXPECT_EQ(run_script(text, script), expected) << script;
