@@ -1,22 +1,49 @@
 #include "driver/platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace platform {
 namespace {
+
+#ifdef _WIN32
+
+long write_some(int file, const char* data, std::size_t size) {
+    return _write(file, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+}
+int unlink_path(const char* path) { return _unlink(path); }
+bool is_ignored(int signal_number) {
+    const auto previous = std::signal(signal_number, SIG_IGN);
+    std::signal(signal_number, previous);
+    return previous == SIG_IGN;
+}
+
+#else
+
+long write_some(int file, const char* data, std::size_t size) {
+    ssize_t written;
+    do written = write(file, data, size);
+    while (written < 0 && errno == EINTR);
+    return written;
+}
+int unlink_path(const char* path) { return unlink(path); }
+bool is_ignored(int signal_number) {
+    struct sigaction current {};
+    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+#endif
 
 // What a signal handler removes; atomic so that a handler never sees half an update.
 std::atomic<const char*> doomed_path{nullptr};
@@ -36,13 +63,8 @@ void remove_doomed_file() {
     const char* path = doomed_path.exchange(nullptr);
     const int file = doomed_file.exchange(-1);
     if (path == nullptr) return;
-#ifdef _WIN32
-    _close(file);
-    _unlink(path);
-#else
-    close(file);
-    unlink(path);
-#endif
+    if (file >= 0) close_file(file);
+    unlink_path(path);
 }
 
 extern "C" void end_by_signal(int signal_number) {
@@ -51,40 +73,17 @@ extern "C" void end_by_signal(int signal_number) {
     std::raise(signal_number);  // delivered as the handler returns
 }
 
-bool is_ignored(int signal_number) {
-#ifdef _WIN32
-    const auto previous = std::signal(signal_number, SIG_IGN);
-    std::signal(signal_number, previous);
-    return previous == SIG_IGN;
-#else
-    struct sigaction current {};
-    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
-#endif
-}
-
 }  // namespace
 
 #ifdef _WIN32
 
-int create_new_file(const char* path, int /*permissions: Windows has only a read-only flag*/) {
+// The C runtime's descriptors, in text mode like a file stream. Windows has
+// only a read-only flag for permissions, and no FIFOs or devices at file
+// names.
+int create_new_file(const char* path, int /*permissions*/) {
     return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
-
-// Windows has no FIFOs or devices at file names, and the caller has seen a
-// regular file here.
 int open_regular_file(const char* path) { return _open(path, _O_WRONLY | _O_TRUNC | _O_TEXT | _O_NOINHERIT); }
-
-bool write_file(int file, const char* data, std::size_t size) {
-    while (size > 0) {
-        const unsigned chunk = size < (1u << 30) ? static_cast<unsigned>(size) : 1u << 30;
-        const int written = _write(file, data, chunk);
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 bool close_file(int file) { return _close(file) == 0; }
 
 #else
@@ -101,34 +100,28 @@ int create_new_file(const char* path, int permissions) {
     }
     return file;
 }
-
 int open_regular_file(const char* path) {
     const int file = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0) return -1;
     struct stat status {};
-    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || ftruncate(file, 0) != 0) {
-        const int error = S_ISREG(status.st_mode) ? errno : EINVAL;
-        close(file);
-        errno = error;
-        return -1;
-    }
-    return file;
+    if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) && ftruncate(file, 0) == 0) return file;
+    close(file);
+    errno = EINVAL;
+    return -1;
 }
+bool close_file(int file) { return close(file) == 0; }
+
+#endif
 
 bool write_file(int file, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t written = write(file, data, size);
-        if (written < 0 && errno == EINTR) continue;
+        const long written = write_some(file, data, size);
         if (written <= 0) return false;
         data += written;
         size -= static_cast<std::size_t>(written);
     }
     return true;
 }
-
-bool close_file(int file) { return close(file) == 0; }
-
-#endif
 
 void remove_on_abnormal_end(const char* path, int file) {
     static const bool handlers_installed = [] {
