@@ -10,8 +10,8 @@ namespace {
 struct symbol_start {
     std::int32_t single_kind = comma_kind;
     int pair_count = 0;
-    char pair_second[3] = {};
-    std::int32_t pair_kind[3] = {};
+    std::array<char, 3> pair_second{};
+    std::array<std::int32_t, 3> pair_kind{};
 };
 
 constexpr std::array<symbol_start, 128> make_symbol_starts() {
@@ -21,8 +21,8 @@ constexpr std::array<symbol_start, 128> make_symbol_starts() {
         if (symbol.text[1] == '\0') {
             start.single_kind = symbol.kind;
         } else {
-            start.pair_second[start.pair_count] = symbol.text[1];
-            start.pair_kind[start.pair_count] = symbol.kind;
+            start.pair_second.at(start.pair_count) = symbol.text[1];  // at: too many pairs fail the build
+            start.pair_kind.at(start.pair_count) = symbol.kind;
             ++start.pair_count;
         }
     }
