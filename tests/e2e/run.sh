@@ -240,8 +240,9 @@ page_permissions)
     (umask 027 && run -c sample.c)
     [ "$(stat -c %a sample.c.html)" = 640 ] || fail "a new page has mode $(stat -c %a sample.c.html)"
     chmod 604 sample.c.html
-    run -c sample.c
+    run -c sample.c <&-  # with standard input closed, the new file may get descriptor 0
     [ "$(stat -c %a sample.c.html)" = 604 ] || fail "a replaced page has mode $(stat -c %a sample.c.html)"
+    cmp sample.c.html "$data/sample.c.html" || fail "the replaced page differs"
     # A directory that takes no new file: a writable page is written in
     # place, and nothing else is written. Root writes anywhere, so this runs
     # as nobody, with a copy of the binary that nobody can reach.
