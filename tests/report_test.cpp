@@ -5,6 +5,7 @@
 #include "lex.h"
 #include "report/html_report.h"
 #include "report/listing.h"
+#include "report/output_buffer.h"
 
 namespace {
 
@@ -49,21 +50,33 @@ TEST(Report, ListingAndPageOfASmallList) {
 }
 
 // Pieces larger than the buffer's block go out whole, escaped texts four
-// times as long as they came included.
+// times as long as they came included; the line after the largest is last.
 TEST(Report, TokensLargerThanABlock) {
-    const std::string word(300000, 'w'), angles(100000, '<');
+    const std::string angles(100000, '<'), word(300000, 'w');
     std::string entities;
     for (std::size_t i = 0; i < angles.size(); ++i) entities += "&lt;";
-    const zor_token_list& tokens = lex_tokens(word + " /*" + angles + "*/");
+    const zor_token_list& tokens = lex_tokens("/*" + angles + "*/ " + word);
     std::ostringstream listing, page;
     print_listing(listing, tokens);
     write_report(page, tokens);
-    EXPECT_EQ(listing.str(), "(0 : Word ) ->" + word + "\n(1 : Comment ) ->" + angles + "\n");
+    EXPECT_EQ(listing.str(), "(0 : Comment ) ->" + angles + "\n(1 : Word ) ->" + word + "\n");
     EXPECT_EQ(page.str(),
               "<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE> <center>quarnel results: <br>"
               "<TABLE border=1><TH>Token #<TH> Token <TH> Type <TR><TH>0<TH>" +
-                  word + "<TH><b>Word</b><TR><TH>1<TH>" + entities +
-                  "<TH><font color=\"green\">Comment</font><TR></TABLE></center></PRE></BODY></HTML>");
+                  entities + "<TH><font color=\"green\">Comment</font><TR><TH>1<TH>" + word +
+                  "<TH><b>Word</b><TR></TABLE></center></PRE></BODY></HTML>");
+}
+
+// Numbers in any order, not only the rising ones of the reports.
+TEST(Report, NumbersInAnyOrder) {
+    std::ostringstream text;
+    {
+        output_buffer out(text);
+        for (const std::size_t number : {1, 2, 0, 9, 10, 11, 99, 100, 7, 999, 1000})
+            out.append(number, std::string_view(" "));
+        out.append(std::size_t{18446744073709551615u}, std::string_view(" "), std::size_t{0});
+    }
+    EXPECT_EQ(text.str(), "1 2 0 9 10 11 99 100 7 999 1000 18446744073709551615 0");
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ std::string scanner_copy_of(const zor_source_file& source) {
 // quietly rather than with an abort, leaving the previous page in place.
 int main(int argc, char* argv[]) try {
     if (argc != 3 || std::strcmp(argv[1], "-c") != 0) return 0;
+    // Where memory is too short even to throw bad_alloc, end as quietly.
     std::set_terminate(platform::end_quietly);
 #ifdef SIGPIPE
     // A reader that quits early (quarnel ... | head) must not cost the user

@@ -17,12 +17,6 @@ std::streamsize zor_page_file::file_buffer::xsputn(const char* data, std::stream
     return platform::write_file(file, data, static_cast<std::size_t>(size)) ? size : 0;
 }
 
-zor_page_file::file_buffer::int_type zor_page_file::file_buffer::overflow(int_type c) {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    const char byte = traits_type::to_char_type(c);
-    return platform::write_file(file, &byte, 1) ? c : traits_type::eof();
-}
-
 zor_page_file::zor_page_file(std::string page_path) : page(std::move(page_path)) {
     std::error_code error;
     const fs::file_status existing = fs::symlink_status(page, error);
@@ -68,22 +62,18 @@ void zor_page_file::discard_temporary() {
     temporary.clear();
 }
 
-bool zor_page_file::commit() {
-    if (file < 0) return false;
+void zor_page_file::commit() {
+    if (file < 0) return;
     out.flush();
     const bool written = out.good();
     const bool closed = platform::close_file(file);
     file = buffer.file = -1;
-    if (temporary.empty()) return written && closed;  // written in place
+    if (temporary.empty()) return;  // written in place
     std::error_code error;
     if (written && closed) fs::rename(temporary, page, error);
-    if (!written || !closed || error) {
-        discard_temporary();
-        return false;
-    }
+    if (!written || !closed || error) return discard_temporary();
     platform::remove_on_abnormal_end(nullptr, -1);
     temporary.clear();
-    return true;
 }
 
 zor_page_file::~zor_page_file() {

@@ -26,19 +26,19 @@ public:
     /// Where the page is written while the file is open.
     std::ostream& stream() { return out; }
 
-    /// Flushes and closes the file and puts it in the page's place; false,
-    /// with the previous page untouched, if any of it failed.
-    bool commit();
+    /// Flushes and closes the file and puts it in the page's place; if any of
+    /// it fails, the previous page stays untouched.
+    void commit();
 
 private:
-    // Passes every write straight to the file: the reports write in large blocks.
+    // Passes every write straight to the file: the reports write whole
+    // blocks, and nothing else writes to it.
     class file_buffer : public std::streambuf {
     public:
         int file = -1;
 
     protected:
         std::streamsize xsputn(const char* data, std::streamsize size) override;
-        int_type overflow(int_type c) override;
     };
 
     bool create_temporary(int permissions);

@@ -124,12 +124,11 @@ bool write_file(int file, const char* data, std::size_t size) {
 }
 
 void remove_on_abnormal_end(const char* path, int file) {
-    static const bool handlers_installed = [] {
+    [[maybe_unused]] static const bool handlers_installed = [] {
         for (const int signal_number : ending_signals)
             if (!is_ignored(signal_number)) std::signal(signal_number, end_by_signal);
         return true;
     }();
-    static_cast<void>(handlers_installed);
     doomed_file = file;
     doomed_path = path;
 }

@@ -10,9 +10,10 @@ cd "$work" || exit 1
 
 fail() { echo "FAIL [$case]: $*"; exit 1; }
 
-# run ARGS...: runs quarnel, keeping stdout, stderr and the status.
+# run ARGS...: runs quarnel, keeping stdout, stderr and the status. Standard
+# input is closed, so that the files quarnel opens may get descriptor 0.
 run() {
-    "$quarnel" "$@" >out 2>err
+    "$quarnel" "$@" <&- >out 2>err
     status=$?
     [ "$status" -eq 0 ] || fail "exit status $status for: $*"
     [ ! -s err ] || fail "wrote to standard error: $(head -c 200 err)"
@@ -240,7 +241,7 @@ page_permissions)
     (umask 027 && run -c sample.c)
     [ "$(stat -c %a sample.c.html)" = 640 ] || fail "a new page has mode $(stat -c %a sample.c.html)"
     chmod 604 sample.c.html
-    run -c sample.c <&-  # with standard input closed, the new file may get descriptor 0
+    run -c sample.c
     [ "$(stat -c %a sample.c.html)" = 604 ] || fail "a replaced page has mode $(stat -c %a sample.c.html)"
     cmp sample.c.html "$data/sample.c.html" || fail "the replaced page differs"
     # A directory that takes no new file: a writable page is written in
@@ -257,7 +258,7 @@ page_permissions)
     chown 65534 locked/a.c.html
     chmod 555 locked
     for source in a.c b.c c.c; do
-        setpriv --reuid=65534 --regid=65534 --clear-groups ./quarnel.copy -c locked/$source >out 2>err ||
+        setpriv --reuid=65534 --regid=65534 --clear-groups ./quarnel.copy -c locked/$source <&- >out 2>err ||
             fail "status $? for $source"
         [ ! -s err ] || fail "wrote to standard error: $(head -c 200 err)"
     done
