@@ -11,8 +11,8 @@ namespace {
 // Blocks of token storage, handed out front to back.
 class token_blocks {
 public:
+    /// size: that of a token class, which keeps the next token aligned (checked below).
     void* allocate(std::size_t size) {
-        size = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
         if (size > block_size - used) {
             std::unique_ptr<unsigned char[]> block(new unsigned char[block_size]);
             blocks.push_back(std::move(block));
@@ -34,14 +34,18 @@ private:
     std::size_t used = block_size;  // no room until the first block
 };
 
-// Released with their storage, never destroyed one by one: that is only
-// sound while destroying a token would do nothing.
-static_assert(std::is_trivially_destructible_v<zor_int_token> &&
-                  std::is_trivially_destructible_v<zor_word_token> &&
-                  std::is_trivially_destructible_v<zor_string_token> &&
-                  std::is_trivially_destructible_v<zor_special_token> &&
-                  std::is_trivially_destructible_v<zor_comment_token>,
-              "tokens are released without being destroyed");
+// Tokens are packed one after another and released with their blocks, never
+// destroyed one by one: sound only while no token class adds anything to
+// zor_token, whose size fills whole alignment units and which has nothing to
+// destroy.
+static_assert(sizeof(zor_token) % alignof(std::max_align_t) == 0 &&
+                  std::is_trivially_destructible_v<zor_token>,
+              "a token could not be packed and released with its block");
+static_assert(sizeof(zor_int_token) == sizeof(zor_token) && sizeof(zor_word_token) == sizeof(zor_token) &&
+                  sizeof(zor_string_token) == sizeof(zor_token) &&
+                  sizeof(zor_special_token) == sizeof(zor_token) &&
+                  sizeof(zor_comment_token) == sizeof(zor_token),
+              "a token class adds to zor_token");
 
 // At namespace scope, so that it outlives the exit-time release_token_list.
 token_blocks storage;
