@@ -244,6 +244,10 @@ page_permissions)
     run -c sample.c
     [ "$(stat -c %a sample.c.html)" = 604 ] || fail "a replaced page has mode $(stat -c %a sample.c.html)"
     cmp sample.c.html "$data/sample.c.html" || fail "the replaced page differs"
+    chmod 000 sample.c.html
+    run -c sample.c
+    [ "$(stat -c %a sample.c.html)" = 0 ] || fail "a page of mode 000 has mode $(stat -c %a sample.c.html)"
+    chmod 644 sample.c.html
     # A directory that takes no new file: a writable page is written in
     # place, and nothing else is written. Root writes anywhere, so this runs
     # as nobody, with a copy of the binary that nobody can reach.
