@@ -24,9 +24,8 @@ zor_page_file::zor_page_file(std::string page_path) : page(std::move(page_path))
     const bool regular = fs::is_regular_file(existing);
     if (!create_temporary(regular ? static_cast<int>(existing.permissions() & fs::perms::mask) : -1)) {
         const bool denied = errno == EACCES || errno == EPERM;
-        if (denied && regular) file = platform::open_regular_file(page.c_str());
+        if (denied && regular) buffer.file = platform::open_regular_file(page.c_str());
     }
-    buffer.file = file;
 }
 
 // A fresh name in the page's directory, so that the rename stays on one
@@ -41,42 +40,44 @@ bool zor_page_file::create_temporary(int permissions) {
         std::snprintf(name, sizeof name, ".quarnel-%016llx.tmp", static_cast<unsigned long long>(random()));
         temporary = fs::path(page).replace_filename(name).string();
         platform::remove_on_abnormal_end(temporary.c_str(), -1);
-        file = platform::create_new_file(temporary.c_str(), permissions);
+        buffer.file = platform::create_new_file(temporary.c_str(), permissions);
         const int error = errno;
-        if (file >= 0) {
-            platform::remove_on_abnormal_end(temporary.c_str(), file);
+        if (is_open()) {
+            platform::remove_on_abnormal_end(temporary.c_str(), buffer.file);
             return true;
         }
-        platform::remove_on_abnormal_end(nullptr, -1);
-        temporary.clear();
+        forget_temporary();
         errno = error;
         if (error != EEXIST) return false;
     }
     return false;
 }
 
-void zor_page_file::discard_temporary() {
-    if (temporary.empty()) return;
-    std::remove(temporary.c_str());
+void zor_page_file::forget_temporary() {
     platform::remove_on_abnormal_end(nullptr, -1);
     temporary.clear();
 }
 
+void zor_page_file::discard_temporary() {
+    if (temporary.empty()) return;
+    std::remove(temporary.c_str());
+    forget_temporary();
+}
+
 void zor_page_file::commit() {
-    if (file < 0) return;
+    if (!is_open()) return;
     out.flush();
     const bool written = out.good();
-    const bool closed = platform::close_file(file);
-    file = buffer.file = -1;
+    const bool closed = platform::close_file(buffer.file);
+    buffer.file = -1;
     if (temporary.empty()) return;  // written in place
     std::error_code error;
     if (written && closed) fs::rename(temporary, page, error);
     if (!written || !closed || error) return discard_temporary();
-    platform::remove_on_abnormal_end(nullptr, -1);
-    temporary.clear();
+    forget_temporary();
 }
 
 zor_page_file::~zor_page_file() {
-    if (file >= 0) platform::close_file(file);
+    if (is_open()) platform::close_file(buffer.file);
     discard_temporary();
 }

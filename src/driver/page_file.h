@@ -21,7 +21,7 @@ public:
     zor_page_file(const zor_page_file&) = delete;
     zor_page_file& operator=(const zor_page_file&) = delete;
 
-    bool is_open() const { return file >= 0; }
+    bool is_open() const { return buffer.file >= 0; }
 
     /// Where the page is written while the file is open.
     std::ostream& stream() { return out; }
@@ -42,11 +42,11 @@ private:
     };
 
     bool create_temporary(int permissions);
-    void discard_temporary();
+    void forget_temporary();   // no longer ours to remove
+    void discard_temporary();  // removed, and forgotten
 
     std::string page;
     std::string temporary;  // empty when the page is written in place
-    int file = -1;
     file_buffer buffer;
     std::ostream out{&buffer};
 };
