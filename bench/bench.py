@@ -4,9 +4,9 @@
 The corpus is every libstdc++ header installed on this machine, concatenated
 (about 12 MB). The floor is what any tool must spend at least: cat the source
 to /dev/null, then cat a saved copy of the listing to standard output and a
-saved copy of the page to a file. Runs are interleaved over several rounds
-and the medians are printed, for the corpus and for the corpus four times
-over. A second binary, given with --baseline, is timed in the same rounds.
+saved copy of the page to a file. Runs are interleaved over several rounds,
+each round starting with the next command in turn, and the medians are
+printed, for the corpus and for the corpus four times over. A second binary, given with --baseline, is timed in the same rounds.
 
 Each run replaces the page that the run before it wrote, as a user's rerun
 does; --fresh removes it first, to time first runs instead.
@@ -72,9 +72,16 @@ def measure(binaries, source, rounds, work, fresh):
     floor_cmd = ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4"', "floor",
                  source, listing, page, page_copy]
     floors, runs = [], {b: ([], []) for b in binaries}
-    for _ in range(rounds):
-        floors.append(timed(floor_cmd, os.path.join(work, "out"), fresh and page_copy)[0])
-        for binary in binaries:
+    # Each round starts one later in the list: a run pays for what the run
+    # before it left, such as memory it freed or did not free, so no command
+    # may always follow the same one.
+    commands = [None] + list(binaries)
+    for round_number in range(rounds):
+        start = round_number % len(commands)
+        for binary in commands[start:] + commands[:start]:
+            if binary is None:
+                floors.append(timed(floor_cmd, os.path.join(work, "out"), fresh and page_copy)[0])
+                continue
             seconds, kb = timed([binary, "-c", source], os.path.join(work, "out"),
                                 fresh and source + ".html")
             runs[binary][0].append(seconds)
@@ -114,7 +121,7 @@ def main_tree(args, binaries, names):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("quarnel")
-    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--baseline")
     parser.add_argument("--fresh", action="store_true",
                         help="time first runs: no page is left from an earlier run to replace")
