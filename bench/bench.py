@@ -6,7 +6,8 @@ The corpus is every libstdc++ header installed on this machine, concatenated
 to /dev/null, then cat a saved copy of the listing to standard output and a
 saved copy of the page to a file. Runs are interleaved over several rounds,
 each round starting with the next command in turn, and the medians are
-printed, for the corpus and for the corpus four times over. A second binary, given with --baseline, is timed in the same rounds.
+printed, for the corpus and for the corpus four times over. A second binary,
+given with --baseline, is timed in the same rounds.
 
 Each run replaces the page that the run before it wrote, as a user's rerun
 does; --fresh removes it first, to time first runs instead.
@@ -75,7 +76,7 @@ def measure(binaries, source, rounds, work, fresh):
     # Each round starts one later in the list: a run pays for what the run
     # before it left, such as memory it freed or did not free, so no command
     # may always follow the same one.
-    commands = [None] + list(binaries)
+    commands = [None] + list(binaries)  # None stands for the floor
     for round_number in range(rounds):
         start = round_number % len(commands)
         for binary in commands[start:] + commands[:start]:
