@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -85,6 +87,7 @@ int create_new_file(const char* path, int /*permissions*/) {
 }
 int open_regular_file(const char* path) { return _open(path, _O_WRONLY | _O_TRUNC | _O_TEXT | _O_NOINHERIT); }
 bool close_file(int file) { return _close(file) == 0; }
+void prefer_large_pages(void* /*start*/, std::size_t /*size*/) {}
 
 #else
 
@@ -110,6 +113,17 @@ int open_regular_file(const char* path) {
     return -1;
 }
 bool close_file(int file) { return close(file) == 0; }
+void prefer_large_pages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::size_t large_page = std::size_t{1} << 21;
+    const std::size_t to_boundary =
+        (large_page - reinterpret_cast<std::uintptr_t>(start) % large_page) % large_page;
+    // Only whole large pages can be backed so: a range holding none spares the call.
+    if (size < to_boundary + large_page) return;
+    madvise(static_cast<char*>(start) + to_boundary, (size - to_boundary) / large_page * large_page,
+            MADV_HUGEPAGE);
+#endif
+}
 
 #endif
 

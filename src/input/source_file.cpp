@@ -3,6 +3,8 @@
 #include <exception>
 #include <filesystem>
 
+#include "driver/platform.h"
+
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the loader's interface takes a copy
 zor_source_file::zor_source_file(std::string path) {  // cppcheck-suppress passedByValue
     load(path);
@@ -26,6 +28,8 @@ void zor_source_file::load(const std::string& path) {
     }
 
     try {
+        text.reserve(static_cast<std::size_t>(size));
+        platform::prefer_large_pages(text.data(), text.capacity());
         text.resize(static_cast<std::size_t>(size));
     } catch (const std::exception&) {  // too large to hold in memory
         close();
@@ -37,4 +41,13 @@ void zor_source_file::load(const std::string& path) {
     const std::size_t nul = text.find('\0');
     if (nul != std::string::npos) text.resize(nul);
     close();
+}
+
+std::string zor_source_file::get_text() const {
+    // Made room for and hinted before it is filled, like the text itself.
+    std::string copy;
+    copy.reserve(text.size());
+    platform::prefer_large_pages(copy.data(), copy.capacity());
+    copy.assign(text);
+    return copy;
 }

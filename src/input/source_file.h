@@ -14,7 +14,7 @@ public:
     explicit zor_source_file(std::string path);
 
     /// A copy of the loaded text; empty when the file could not be read.
-    std::string get_text() const { return text; }
+    std::string get_text() const;
 
 private:
     void load(const std::string& path);
