@@ -326,6 +326,34 @@ listing_before_page)
     [ -n "$last_listing" ] && [ -n "$page_created" ] && [ "$last_listing" -lt "$page_created" ] ||
         fail "the page's file was created before the listing was complete"
     ;;
+large_pages)
+    # Both copies of a large text are offered large pages before they are
+    # filled: whole 2 MiB pages within their own mappings. A small text,
+    # which holds no whole large page, makes no call.
+    [ "$(uname -s)" = Linux ] || { echo "large pages are asked for on Linux only"; exit 77; }
+    command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
+    strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
+    repeat_sample 20000 > big.c  # 7 MB
+    cp "$data/sample.c" small.c
+    for source in big.c small.c; do
+        strace -o "$source.trace" -e trace=mmap,madvise "$quarnel" -c "$source" >/dev/null 2>err
+    done
+    python3 - big.c.trace small.c.trace <<'CHECK' || fail "large pages asked for wrongly"
+import re, sys
+large = 2 << 20
+def calls(trace):
+    text = open(trace).read()
+    maps = [(int(a, 16), int(n)) for n, a in re.findall(r"mmap\(NULL, (\d+), .*MAP_ANONYMOUS.*= (0x[0-9a-f]+)", text)]
+    hints = [(int(a, 16), int(n)) for a, n in re.findall(r"madvise\((0x[0-9a-f]+), (\d+), MADV_HUGEPAGE\) = 0", text)]
+    return maps, hints
+maps, hints = calls(sys.argv[1])
+assert len(hints) == 2
+for start, size in hints:
+    assert start % large == 0 and size % large == 0 and size >= 2 * large
+    assert any(m <= start and start + size <= m + n for m, n in maps)
+assert calls(sys.argv[2])[1] == []
+CHECK
+    ;;
 memcheck)
     command -v valgrind >/dev/null || { echo "valgrind is not installed"; exit 77; }
     cp "$data/sample.c" "$data/../../../examples/hello.cpp" .
