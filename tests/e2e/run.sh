@@ -327,10 +327,12 @@ listing_before_page)
         fail "the page's file was created before the listing was complete"
     ;;
 large_pages)
-    # Both copies of a large text are offered large pages before they are
-    # filled: whole 2 MiB pages within their own mappings. A small text,
-    # which holds no whole large page, makes no call.
+    # Both copies of a large text are offered large pages: whole 2 MiB pages
+    # within their own mappings. A small text, which holds no whole large
+    # page, makes no call.
     [ "$(uname -s)" = Linux ] || { echo "large pages are asked for on Linux only"; exit 77; }
+    [ -e /sys/kernel/mm/transparent_hugepage/enabled ] ||
+        { echo "this kernel has no transparent huge pages to ask for"; exit 77; }
     command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
     strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
     repeat_sample 20000 > big.c  # 7 MB
