@@ -44,7 +44,7 @@ void zor_source_file::load(const std::string& path) {
 }
 
 std::string zor_source_file::get_text() const {
-    // Made room for and hinted before it is filled, like the text itself.
+    // Room first, so that the hint comes before the copy is written.
     std::string copy;
     copy.reserve(text.size());
     platform::prefer_large_pages(copy.data(), copy.capacity());
