@@ -5,6 +5,17 @@
 
 #include "driver/platform.h"
 
+namespace {
+
+// Room for size characters, offered large pages before anything is written
+// to it: the hint must come before the first write to count.
+void reserve_in_large_pages(std::string& text, std::size_t size) {
+    text.reserve(size);
+    platform::prefer_large_pages(text.data(), text.capacity());
+}
+
+}  // namespace
+
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the loader's interface takes a copy
 zor_source_file::zor_source_file(std::string path) {  // cppcheck-suppress passedByValue
     load(path);
@@ -28,8 +39,7 @@ void zor_source_file::load(const std::string& path) {
     }
 
     try {
-        text.reserve(static_cast<std::size_t>(size));
-        platform::prefer_large_pages(text.data(), text.capacity());
+        reserve_in_large_pages(text, static_cast<std::size_t>(size));
         text.resize(static_cast<std::size_t>(size));
     } catch (const std::exception&) {  // too large to hold in memory
         close();
@@ -44,10 +54,8 @@ void zor_source_file::load(const std::string& path) {
 }
 
 std::string zor_source_file::get_text() const {
-    // Room first, so that the hint comes before the copy is written.
     std::string copy;
-    copy.reserve(text.size());
-    platform::prefer_large_pages(copy.data(), copy.capacity());
+    reserve_in_large_pages(copy, text.size());
     copy.assign(text);
     return copy;
 }
