@@ -29,6 +29,12 @@ repeat_sample() {
         "$data/sample.c" "$1"
 }
 
+# need_strace: skips the case where strace is missing or cannot trace.
+need_strace() {
+    command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
+    strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
+}
+
 no_temporary_files() {
     ! compgen -G '.quarnel-*' >/dev/null || fail "temporary files left: $(ls -A)"
 }
@@ -316,8 +322,7 @@ signals)
     ;;
 listing_before_page)
     # The whole listing is written before the page's file is created.
-    command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
-    strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
+    need_strace
     repeat_sample 100 > big.c
     strace -o trace -e trace=write,openat "$quarnel" -c big.c > out 2>err
     cmp -s out <(python3 "$models" big.c /dev/stdout /dev/null) || fail "listing differs"
@@ -333,8 +338,7 @@ large_pages)
     [ "$(uname -s)" = Linux ] || { echo "large pages are asked for on Linux only"; exit 77; }
     [ -e /sys/kernel/mm/transparent_hugepage/enabled ] ||
         { echo "this kernel has no transparent huge pages to ask for"; exit 77; }
-    command -v strace >/dev/null || { echo "strace is not installed"; exit 77; }
-    strace -o /dev/null true 2>/dev/null || { echo "strace cannot trace here"; exit 77; }
+    need_strace
     repeat_sample 20000 > big.c  # 7 MB
     cp "$data/sample.c" small.c
     for source in big.c small.c; do
