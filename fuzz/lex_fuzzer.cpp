@@ -1,7 +1,7 @@
 // Lexes arbitrary bytes as a run would, writes both reports into memory and
 // checks properties that any correct split must have: the tokens, with the
-// separators and comment delimiters between them, rebuild the input exactly;
-// the listing has exactly one entry per token; the page one row per token.
+// separators and comment delimiters between them, rebuild the input exactly,
+// and each token has its type's shape.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -91,36 +91,6 @@ void check_tokens_rebuild(const std::string& text) {
     check(at == text.size());
 }
 
-// What a report writes for the current tokens.
-template <typename Report>
-std::string rendered(Report report) {
-    std::ostringstream out;
-    report(out, token_list);
-    return out.str();
-}
-
-void check_listing_entries() {
-    static const char* const labels[] = {"", "Number", "Word", "String", "Symbol", "Comment"};
-    const std::string out = rendered(print_listing);
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < token_list.size(); ++i) {
-        const std::string entry = "(" + std::to_string(i) + " : " + labels[token_list[i]->type] + " ) ->" +
-                                  std::string(token_list[i]->text) + "\n";
-        check(out.compare(at, entry.size(), entry) == 0);
-        at += entry.size();
-    }
-    check(at == out.size());
-}
-
-void check_page_rows() {
-    const std::string out = rendered(write_report);
-    // Escaped texts hold no '<', so every <TH> is a cell the page wrote.
-    std::size_t cells = 0;
-    for (std::size_t at = out.find("<TH>"); at != std::string::npos; at = out.find("<TH>", at + 1)) ++cells;
-    check(cells == 3 + 3 * token_list.size());
-    check(out.size() >= 37 && out.compare(out.size() - 37, 37, "</TABLE></center></PRE></BODY></HTML>") == 0);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -132,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tokenize(scanner);
     check(scanner.peek() == '\0');
     check_tokens_rebuild(text);
-    check_listing_entries();
-    check_page_rows();
+    std::ostringstream reports;  // for the sanitizers: their content is the differential test's
+    print_listing(reports, token_list);
+    write_report(reports, token_list);
     release_token_list();
     return 0;
 }

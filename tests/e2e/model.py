@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """A second, independent model of the lexer and both reports, written
 straight from the rules in the README, used to check the tool on large real
-inputs. Usage: model.py SOURCE LISTING_OUT PAGE_OUT"""
-import sys
+inputs."""
 
 LETTERS = set(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
 DIGITS = set(b"0123456789")
@@ -15,6 +14,9 @@ LABELS = {
     "String": b'<font color="blue">String</font>', "Symbol": b'<font color="orange">Symbol</font>',
     "Comment": b'<font color="green">Comment</font>',
 }
+HEAD = (b"<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE> <center>quarnel results: <br>"
+        b"<TABLE border=1><TH>Token #<TH> Token <TH> Type <TR>")
+TAIL = b"</TABLE></center></PRE></BODY></HTML>"
 
 
 def tokens(text):
@@ -54,22 +56,14 @@ def tokens(text):
             i += 1
 
 
-def main():
-    source, listing_path, page_path = sys.argv[1:4]
-    with open(source, "rb") as f:
-        text = f.read().split(b"\0", 1)[0]
-    listing, page = [], [b"<HTML><TITLE> quarnel - by morvellan </TITLE><BODY><PRE>",
-                          b" <center>quarnel results: <br><TABLE border=1>",
-                          b"<TH>Token #<TH> Token <TH> Type <TR>"]
-    for number, (kind, body) in enumerate(tokens(text)):
-        listing.append(b"(%d : %s ) ->%s\n" % (number, kind.encode(), body))
-        escaped = body.replace(b"<", b"&lt;").replace(b">", b"&gt;")
-        page.append(b"<TH>%d<TH>%s<TH>%s<TR>" % (number, escaped, LABELS[kind]))
-    page.append(b"</TABLE></center></PRE></BODY></HTML>")
-    with open(listing_path, "wb") as f:
-        f.write(b"".join(listing))
-    with open(page_path, "wb") as f:
-        f.write(b"".join(page))
+def listing_and_page(text):
+    """The listing and the page of a source file's bytes."""
+    found = list(tokens(text.split(b"\0", 1)[0]))
+    listing = b"".join(b"(%d : %s ) ->%s\n" % (n, kind.encode(), body) for n, (kind, body) in enumerate(found))
+    return listing, page((body.replace(b"<", b"&lt;").replace(b">", b"&gt;"), kind) for kind, body in found)
 
 
-main()
+def page(rows):
+    """The page of these (escaped text, type) rows, numbered from 0."""
+    return HEAD + b"".join(b"<TH>%d<TH>%s<TH>%s<TR>" % (n, text, LABELS[kind])
+                           for n, (text, kind) in enumerate(rows)) + TAIL

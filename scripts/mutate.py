@@ -9,7 +9,7 @@ time to a copy of the tree in BUILD/tree, built there, and tested with ctest,
 which stops at the first failure. A mutant that does not build is left out of
 the kill rate; one whose tests all pass survived.
 
-Usage: tests/mutation/mutate.py [--seed N] [--count N] [--build DIR]"""
+Usage: scripts/mutate.py [--seed N] [--count N] [--build DIR]"""
 import argparse
 import pathlib
 import random
@@ -18,7 +18,7 @@ import shutil
 import subprocess
 import sys
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 SLOW = "memcheck|stress|browser|package"
 
 RELATIONAL = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}

@@ -1,0 +1,115 @@
+"""What a run prints and writes, against the independent model, whatever
+becomes of its standard output; and how it uses memory doing so."""
+import glob
+import os
+import random
+import re
+import shutil
+import subprocess
+
+import pytest
+
+import model
+from conftest import DATA, ROOT, need, repeat_sample
+
+
+def need_strace():
+    need(shutil.which("strace"), "strace is not installed")
+    need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
+
+
+def test_differential(work, run):
+    # Seeded random text dense in the characters that decide token bounds,
+    # now and then any byte but NUL, and two real sources.
+    rng = random.Random(20261206)
+    alphabet = b"aZ_09\"'\\/*+-<>=!&|:.,#;%^(){}[] \t\n\r$?@~\x80\xff"
+    with open("random.c", "wb") as f:
+        f.write(bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256) for _ in range(300000)))
+    shutil.copy(os.path.join(DATA, "sample.c"), ".")
+    shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
+    for source in ("random.c", "sample.c", "hello.cpp"):
+        with open(source, "rb") as f:
+            listing, page = model.listing_and_page(f.read())
+        assert run("-c", source) == listing, source
+        with open(source + ".html", "rb") as f:
+            assert f.read() == page, source
+
+
+@pytest.mark.parametrize("stdout", ["broken pipe", "closed"])
+def test_page_whatever_the_console_takes(stdout, work, quarnel):
+    listing, page = repeat_sample(400)
+    if stdout == "closed":
+        done = subprocess.run([quarnel, "-c", "big.c"], stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1),
+                              timeout=60)
+    else:
+        done = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        assert done.stdout.readline() == listing[:listing.index(b"\n") + 1]
+        done.stdout.close()
+        done.stderr = done.stderr.read()
+        done.wait(60)
+    assert (done.returncode, done.stderr) == (0, b"")
+    with open("big.c.html", "rb") as f:
+        assert f.read() == page
+
+
+def test_listing_before_page(work, quarnel):
+    # The whole listing is written before the page's file is created.
+    need_strace()
+    listing, _ = repeat_sample(100)
+    traced = subprocess.run(["strace", "-o", "trace", "-e", "trace=write,openat", quarnel, "-c", "big.c"],
+                            capture_output=True, timeout=60)
+    assert traced.stdout == listing
+    trace = open("trace").read().splitlines()
+    last_listing = max(i for i, line in enumerate(trace) if line.startswith("write(1,"))
+    page_created = min(i for i, line in enumerate(trace) if re.search(r'openat\(.*(\.quarnel-|\.html")', line))
+    assert last_listing < page_created
+
+
+def test_large_pages(work, quarnel):
+    # Both copies of a large text are offered large pages: whole 2 MiB pages
+    # within their own mappings. A small text holds no whole large page and
+    # makes no call.
+    need(os.path.exists("/sys/kernel/mm/transparent_hugepage/enabled"), "no transparent huge pages to ask for")
+    need_strace()
+    repeat_sample(20000)  # 7 MB
+    repeat_sample(1, "small.c")
+    large = 2 << 20
+
+    def calls(source):
+        subprocess.run(["strace", "-o", "trace", "-e", "trace=mmap,madvise", quarnel, "-c", source],
+                       stdout=subprocess.DEVNULL, check=True, timeout=60)
+        text = open("trace").read()
+        maps = [(int(a, 16), int(n)) for n, a in re.findall(r"mmap\(NULL, (\d+), .*MAP_ANONYMOUS.*= (0x[0-9a-f]+)", text)]
+        return maps, [(int(a, 16), int(n)) for a, n in re.findall(r"madvise\((0x\w+), (\d+), MADV_HUGEPAGE\) = 0", text)]
+    maps, hints = calls("big.c")
+    assert len(hints) == 2
+    for start, size in hints:
+        assert start % large == 0 and size % large == 0 and size >= 2 * large
+        assert any(m <= start and start + size <= m + n for m, n in maps)
+    assert calls("small.c")[1] == []
+
+
+def test_memcheck(work, quarnel):
+    need(shutil.which("valgrind"), "valgrind is not installed")
+    shutil.copy(os.path.join(DATA, "sample.c"), ".")
+    shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
+    sources = ["sample.c", "hello.cpp"]
+    for real in sorted(glob.glob("/usr/include/c++/*/bits/stl_algo.h"))[:1]:
+        sources.append(shutil.copy(real, "."))  # so that its page lands here
+    for source in sources:
+        done = subprocess.run(["valgrind", "--quiet", "--error-exitcode=3", "--leak-check=full",
+                               "--show-leak-kinds=definite,indirect,possible",
+                               "--errors-for-leak-kinds=definite,indirect,possible", quarnel, "-c", source],
+                              capture_output=True, timeout=300)
+        assert (done.returncode, done.stderr) == (0, b""), source
+
+
+def test_huge_text(work, run):
+    # A text past 4 GiB: a cursor narrower than 64 bits would wrap here.
+    need(os.environ.get("QUARNEL_STRESS"), "set QUARNEL_STRESS=1 to run (10 GB of memory, a minute)")
+    with open("huge.c", "wb") as f:
+        f.write(b"first")
+        for _ in range(4400):
+            f.write(b" " * 1000000)
+        f.write(b"last")
+    assert run("-c", "huge.c") == b"(0 : Word ) ->first\n(1 : Word ) ->last\n"

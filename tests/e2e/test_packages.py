@@ -1,0 +1,54 @@
+"""What users install: the build installed under a prefix, the Debian
+package, the Windows ZIP; each binary found there lists the example right."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import zipfile
+
+import pytest
+
+from conftest import DATA, ROOT, need
+
+VERSION = re.search(r"project\(quarnel VERSION ([0-9.]+)", open(os.path.join(ROOT, "CMakeLists.txt")).read())[1]
+
+
+@pytest.fixture
+def build(request):
+    return request.config.getoption("--build")
+
+
+def check_binary(binary):
+    shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
+    listing = subprocess.run([binary, "-c", "hello.cpp"], capture_output=True, check=True).stdout
+    for made, expected in ((listing, "hello.cpp.listing"), (open("hello.cpp.html", "rb").read(), "hello.cpp.html")):
+        assert made == open(os.path.join(DATA, expected), "rb").read()
+
+
+def cpack(generator, build):
+    subprocess.run(["cpack", "-G", generator, "-B", os.path.abspath("pkg")], cwd=build, capture_output=True, check=True)
+
+
+def test_install(work, build):
+    subprocess.run(["cmake", "--install", build, "--prefix", "prefix"], capture_output=True, check=True)
+    for name in ("bin/quarnel", "share/man/man1/quarnel.1", "share/doc/quarnel/README.md", "share/doc/quarnel/NEWS"):
+        assert os.path.isfile("prefix/" + name), name
+    check_binary("prefix/bin/quarnel")
+
+
+def test_deb(work, build):
+    need(shutil.which("dpkg-deb") and shutil.which("dpkg-shlibdeps"), "dpkg-deb or dpkg-shlibdeps (dpkg-dev) is not installed")
+    cpack("DEB", build)
+    deb = f"pkg/quarnel_{VERSION}_amd64.deb"
+    fields = subprocess.run(["dpkg-deb", "-f", deb, "Maintainer", "Depends"], capture_output=True, check=True).stdout
+    assert re.search(rb"^Maintainer: .*@", fields, re.M) and re.search(rb"^Depends: .*libc6", fields, re.M)
+    subprocess.run(["dpkg-deb", "-x", deb, "root"], check=True)
+    assert os.path.isfile("root/usr/share/man/man1/quarnel.1") and os.path.isfile("root/usr/share/doc/quarnel/NEWS")
+    check_binary("root/usr/bin/quarnel")
+
+
+def test_zip(work, build):
+    cpack("ZIP", build)
+    names = zipfile.ZipFile(f"pkg/quarnel-{VERSION}-win64.zip").namelist()
+    assert sorted(names) == [f"quarnel-{VERSION}-win64/{name}" for name in ("NEWS", "README.md", "quarnel.exe")]

@@ -1,0 +1,46 @@
+"""The Windows build under an emulator (Wine). There, text mode folds CR LF
+to LF on reading and writes every LF as CR LF, in the listing and the page."""
+import os
+import subprocess
+
+import pytest
+
+from conftest import need
+from model import page
+
+LISTING = b"(0 : Word ) ->a\r\n(1 : Comment ) -> one\r\ntwo \r\n(2 : Word ) ->b\r\n(3 : Comment ) -> c\r\n(4 : Word ) ->d\r\n"
+PAGE = page([(b"a", "Word"), (b" one\r\ntwo ", "Comment"), (b"b", "Word"), (b" c", "Comment"), (b"d", "Word")])
+CASES = [
+    # source, listing, page
+    (b"a /* one\ntwo */ b // c\nd\n", LISTING, PAGE),
+    (b"a /* one\r\ntwo */ b // c\r\nd\r\n", LISTING, PAGE),
+    # a lone CR separates tokens and stays in a comment
+    (b"x\ry /* p\rq */", b"(0 : Word ) ->x\r\n(1 : Word ) ->y\r\n(2 : Comment ) -> p\rq \r\n",
+     page([(b"x", "Word"), (b"y", "Word"), (b" p\rq ", "Comment")])),
+]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def emulator(request):
+    need(request.config.getoption("--emulator"), "no emulator for the Windows build (install wine)")
+    # The first run sets up the emulator's prefix, talking on standard error.
+    subprocess.run([request.config.getoption("--emulator"), request.config.getoption("--quarnel")], capture_output=True)
+
+
+@pytest.mark.parametrize("source, listing, page", CASES, ids=["LF", "CR LF", "CR"])
+def test_text_mode(source, listing, page, work, run):
+    with open("a.c", "wb") as f:
+        f.write(source)
+    with open("a.c.html", "wb") as f:
+        f.write(b"previous")
+    assert run("-c", "a.c") == listing
+    with open("a.c.html", "rb") as f:
+        assert f.read() == page
+
+
+def test_directory_at_the_page_name(work, run):
+    with open("b.c", "wb") as f:
+        f.write(b"k")
+    os.mkdir("b.c.html")
+    assert run("-c", "b.c") == b"(0 : Word ) ->k\r\n"
+    assert sorted(os.listdir(".")) == ["b.c", "b.c.html"] and os.listdir("b.c.html") == []
