@@ -1,7 +1,8 @@
-// Lexes arbitrary bytes as a run would, writes both reports into memory and
-// checks properties that any correct split must have: the tokens, with the
-// separators and comment delimiters between them, rebuild the input exactly,
-// and each token has its type's shape.
+// Lexes arbitrary bytes as a run would and writes both reports into memory,
+// for the sanitizers to watch, and checks what any correct split must give:
+// the tokens, with the separators and comment delimiters between them,
+// rebuild the input exactly. Where each token ends is the differential
+// test's to check, against the independent model.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -31,38 +32,6 @@ bool is_separator(char c) {
                          std::strchr("!#%&()*+,-./:;<=>[]^{|}", c) != nullptr);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_word_char(char c) {
-    return is_digit(c) || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool is_symbol_char(char c) { return c != '\0' && std::strchr("!#%&()*+,-./:;<=>[]^{|}", c) != nullptr; }
-bool is_quote(char c) { return c == '"' || c == '\''; }
-
-// A String opens with a quote and ends at the first quote that no backslash
-// follows, or else at the end of the text.
-bool is_string(std::string_view body, char next) {
-    for (std::size_t i = 1; i < body.size(); ++i) {
-        const char after = i + 1 < body.size() ? body[i + 1] : next;
-        if (is_quote(body[i]) && after != '\\') return i + 1 == body.size();
-    }
-    return next == '\0';
-}
-
-// A Word, Number, Symbol or String of its type's shape, and a Word or Number
-// as long as its run: the rebuild alone would let a reader swallow or leave
-// a character that the next token then accounts for.
-void check_shape(const zor_token& token, char next) {
-    const std::string_view body = token.text;
-    const auto all = [&body](bool (*is)(char)) { return std::all_of(body.begin(), body.end(), is); };
-    switch (token.type) {
-        case type_word: check(!is_digit(body[0]) && all(is_word_char) && !is_word_char(next)); break;
-        case type_number: check(all(is_digit) && !is_digit(next)); break;
-        case type_symbol: check(body.size() <= 2 && all(is_symbol_char)); break;
-        case type_string: check(is_quote(body[0]) && is_string(body, next)); break;
-        default: check(false);
-    }
-}
-
 void check_tokens_rebuild(const std::string& text) {
     std::size_t at = 0;
     const auto skip_separators = [&] {
@@ -81,10 +50,9 @@ void check_tokens_rebuild(const std::string& text) {
             if (at < text.size()) check(text.compare(at, closer, block ? "*/" : "\n") == 0);
             at = std::min(text.size(), at + closer);
         } else {
-            check(!body.empty());
+            check(!body.empty() && !is_separator(body[0]));
             check(text.compare(at, body.size(), body) == 0);
             at += body.size();
-            check_shape(*token, at < text.size() ? text[at] : '\0');
         }
     }
     skip_separators();

@@ -8,6 +8,21 @@
 
 namespace {
 
+// The class values are part of the table's definition: 1 letter, 2 digit,
+// 3 quote, 6 symbol, 7 other.
+TEST(CharTable, Classes) {
+    init_char_table();
+    const std::pair<const char*, int> groups[] = {
+        {"azAZ_", 1},
+        {"09", 2},
+        {"\"'", 3},
+        {"!#%&()*+,-./:;<=>[]^{|}", 6},
+        {" \t\r\n\x01\x7f$?@\\`~\x80\xff", 7},
+    };
+    for (const auto& [chars, cls] : groups)
+        for (const char* c = chars; *c != '\0'; ++c) EXPECT_EQ(char_class_of(*c), cls) << int(*c);
+}
+
 // The rules' telling cases; the differential test covers the breadth.
 TEST(Lexer, SplitsAsTheRulesSay) {
     const std::pair<std::string, lexed> cases[] = {

@@ -1,22 +1,32 @@
 #pragma once
 // The page file, written whole or not at all.
 //
-// The page goes into a new file in the page's directory, which replaces the
-// page by one rename once it is complete and closed; until then the previous
-// page stays exactly as it was, and a new file that is not committed is
-// removed, also when SIGINT, SIGTERM or SIGHUP ends the run. Whatever stands
-// at the page's name (a link, a FIFO, a device) is replaced, never written
-// through or waited on; a directory there means no page. Where the
-// directory takes no new file but the page is a writable regular file, the
-// page is written in place instead.
+// The page goes into a new file in the page's folder, which replaces the
+// page by one rename once it is complete, dated and closed; until then the
+// previous page stays exactly as it was, and a new file that is not
+// committed is removed, also when an ending signal ends the run. The new
+// page keeps the previous one's owner and group where the process may set
+// them, and its permission bits but for set-user-ID, set-group-ID and
+// sticky. Whatever else stands at the page's name (a link, a FIFO, a device)
+// is replaced, never written through or waited on; a directory there means
+// no page. Where the folder takes no new file, or would refuse the rename
+// (a sticky folder and another user's page), a page that is a writable
+// regular file is written in place instead.
+//
+// The page is dated with the moment its source was read, so that a page
+// newer than its source is a page of the source as it now is; only a page
+// written in place into another user's file keeps the time of its writing.
 
+#include <chrono>
 #include <ostream>
 #include <streambuf>
 #include <string>
 
+#include "platform/platform.h"
+
 class zor_page_file {
 public:
-    explicit zor_page_file(std::string page_path);
+    zor_page_file(const std::string& page_path, std::chrono::system_clock::time_point source_read_at);
     ~zor_page_file();
     zor_page_file(const zor_page_file&) = delete;
     zor_page_file& operator=(const zor_page_file&) = delete;
@@ -26,8 +36,8 @@ public:
     /// Where the page is written while the file is open.
     std::ostream& stream() { return out; }
 
-    /// Flushes and closes the file and puts it in the page's place; if any of
-    /// it fails, the previous page stays untouched.
+    /// Flushes, dates and closes the file and puts it in the page's place; if
+    /// any of it fails, the previous page stays untouched.
     void commit();
 
 private:
@@ -41,11 +51,14 @@ private:
         std::streamsize xsputn(const char* data, std::streamsize size) override;
     };
 
-    bool create_temporary(int permissions);
-    void forget_temporary();   // no longer ours to remove
-    void discard_temporary();  // removed, and forgotten
+    void create_temporary(int permissions);
+    void write_in_place_from_temporary();
+    void discard_temporary();
 
-    std::string page;
+    platform::folder folder;
+    std::string name;
+    platform::entry previous;  // what stood at the page's name
+    std::chrono::system_clock::time_point modified_at;
     std::string temporary;  // empty when the page is written in place
     file_buffer buffer;
     std::ostream out{&buffer};

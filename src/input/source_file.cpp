@@ -1,9 +1,8 @@
 #include "input/source_file.h"
 
-#include <exception>
 #include <filesystem>
 
-#include "driver/platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -38,13 +37,8 @@ void zor_source_file::load(const std::string& path) {
         return;
     }
 
-    try {
-        reserve_in_large_pages(text, static_cast<std::size_t>(size));
-        text.resize(static_cast<std::size_t>(size));
-    } catch (const std::exception&) {  // too large to hold in memory
-        close();
-        return;
-    }
+    reserve_in_large_pages(text, static_cast<std::size_t>(size));
+    text.resize(static_cast<std::size_t>(size));
     read(&text[0], size);
     // Text mode may deliver fewer characters than the size on disk.
     text.resize(static_cast<std::size_t>(gcount()));

@@ -1,10 +1,11 @@
 #pragma once
 // Loads one source file whole into memory.
 //
-// A path that cannot be opened, is not a regular file (directory, device,
-// pipe) or is too large to hold in memory leaves the text empty; nothing is
-// reported. The text stops before the file's first NUL byte, which the
-// scanner uses as its end marker.
+// A path that cannot be opened or is not a regular file (directory, device,
+// pipe) leaves the text empty; nothing is reported. A file too large to hold
+// in memory throws bad_alloc: its text is not empty, only out of reach. The
+// text stops before the file's first NUL byte, which the scanner uses as its
+// end marker.
 
 #include <fstream>
 #include <string>
@@ -14,6 +15,7 @@ public:
     explicit zor_source_file(std::string path);
 
     /// A copy of the loaded text; empty when the file could not be read.
+    /// Throws bad_alloc where memory is too short for the copy.
     std::string get_text() const;
 
 private:

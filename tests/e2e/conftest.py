@@ -1,5 +1,7 @@
-"""What the end-to-end tests share: the binary under test, a fresh folder for
-each test, and one bounded run of the binary."""
+# What the end-to-end tests share: the binary under test, a fresh folder for
+# each test, one bounded run of the binary, and sources with their expected
+# listing and page.
+import glob
 import os
 import resource
 import shutil
@@ -12,13 +14,15 @@ import model
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(DATA)))
-NOBODY = 65534
+NOBODY, USERS = 65534, 100
+NO_FOWNER = ["setpriv", "--inh-caps=-fowner", "--bounding-set=-fowner"]  # root, but not the owner of every file
 
 
 def pytest_addoption(parser):
     parser.addoption("--quarnel", help="the binary under test")
     parser.addoption("--emulator", default="", help="what runs the binary (wine for quarnel.exe)")
     parser.addoption("--build", help="the build folder, for the package tests")
+    parser.addoption("--shim", help="the library that the tests preload into quarnel")
 
 
 def pytest_sessionfinish(session, exitstatus):
@@ -28,18 +32,35 @@ def pytest_sessionfinish(session, exitstatus):
         session.exitstatus = 77
 
 
-def repeat_sample(copies, name="big.c"):
-    """The sample source, without its NUL, the given number of times over."""
-    with open(os.path.join(DATA, "sample.c"), "rb") as f:
-        text = f.read().replace(b"\0", b"") * copies
-    with open(name, "wb") as f:
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, text):
+    with open(path, "wb") as f:
         f.write(text)
-    return model.listing_and_page(text)
+
+
+def temporary_files(folder="."):
+    return glob.glob(os.path.join(folder, ".quarnel-*"))
+
+
+def repeat_sample(copies, name="big.c"):
+    # The sample source, without its NUL, the given number of times over: its
+    # listing and page.
+    write(name, read(os.path.join(DATA, "sample.c")).replace(b"\0", b"") * copies)
+    return model.listing_and_page(read(name))
 
 
 def need(condition, reason):
     if not condition:
         pytest.skip(reason)
+
+
+def need_strace():
+    need(shutil.which("strace"), "strace is not installed")
+    need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
 
 
 @pytest.fixture
@@ -48,8 +69,14 @@ def quarnel(request):
 
 
 @pytest.fixture
+def command(quarnel, request):
+    # What runs quarnel: the binary, under its emulator if it has one.
+    return [*request.config.getoption("--emulator").split(), quarnel]
+
+
+@pytest.fixture
 def work():
-    """A fresh folder, current while the test runs, that any user may enter."""
+    # A fresh folder, current while the test runs, that any user may enter.
     folder = tempfile.mkdtemp(prefix="quarnel-test-")
     os.chmod(folder, 0o755)
     previous = os.getcwd()
@@ -62,23 +89,20 @@ def work():
 
 
 @pytest.fixture
-def run(quarnel, request):
-    """run(ARGS..., binary=, user=, umask=, limits=): runs quarnel in the current
-    folder with standard input closed, so that the files it opens may get
-    descriptor 0; it must end with status 0 and write nothing to standard
-    error. Returns the listing."""
-    emulator = request.config.getoption("--emulator").split()
-
-    def run_quarnel(*args, binary=None, user=None, limits=(), **options):
+def run(command):
+    # run(ARGS..., binary=PATH or ARGV, limits=[(LIMIT, (SOFT, HARD))], OPTIONS...)
+    # runs quarnel in the current folder with standard input closed, so that
+    # the files it opens may get descriptor 0, and with subprocess's OPTIONS
+    # (user, umask, env); it must end with status 0 and write nothing to
+    # standard error. Returns the listing.
+    def run_quarnel(*args, binary=None, limits=(), **options):
         def prepare():
             os.close(0)
-            for limit, value in limits:
-                resource.setrlimit(limit, (value, value))
-        if user is not None:
-            options.update(user=user, group=user, extra_groups=[])
+            for limit in limits:
+                resource.setrlimit(*limit)
+        argv = (binary if isinstance(binary, list) else [binary]) if binary else command
         options.setdefault("umask", 0o022)
-        done = subprocess.run([*emulator, binary or quarnel, *args], capture_output=True, timeout=120,
-                              preexec_fn=prepare, **options)
+        done = subprocess.run(argv + list(args), capture_output=True, timeout=120, preexec_fn=prepare, **options)
         assert (done.returncode, done.stderr[:300]) == (0, b"")
         return done.stdout
     return run_quarnel
@@ -86,9 +110,10 @@ def run(quarnel, request):
 
 @pytest.fixture
 def nobody(quarnel, work):
-    """Options that run a copy of quarnel as the user nobody, who can reach it
-    wherever the build tree lies, in a work folder that nobody may write."""
+    # Options that run a copy of quarnel as the user nobody, in the group users
+    # besides its own, who can reach it wherever the build tree lies, in a
+    # work folder that nobody may write.
     need(os.geteuid() == 0, "running as another user needs root")
     os.chmod(work, 0o777)
     shutil.copy(quarnel, "quarnel.copy")
-    return {"binary": os.path.abspath("quarnel.copy"), "user": NOBODY}
+    return {"binary": os.path.abspath("quarnel.copy"), "user": NOBODY, "group": NOBODY, "extra_groups": [USERS]}

@@ -1,7 +1,5 @@
-#!/usr/bin/env python3
-"""A second, independent model of the lexer and both reports, written
-straight from the rules in the README, used to check the tool on large real
-inputs."""
+# A second, independent model of the lexer and both reports, written straight
+# from the rules in the README, used to check the tool on large real inputs.
 
 LETTERS = set(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
 DIGITS = set(b"0123456789")
@@ -57,13 +55,13 @@ def tokens(text):
 
 
 def listing_and_page(text):
-    """The listing and the page of a source file's bytes."""
+    # The listing and the page of a source file's bytes.
     found = list(tokens(text.split(b"\0", 1)[0]))
     listing = b"".join(b"(%d : %s ) ->%s\n" % (n, kind.encode(), body) for n, (kind, body) in enumerate(found))
     return listing, page((body.replace(b"<", b"&lt;").replace(b">", b"&gt;"), kind) for kind, body in found)
 
 
 def page(rows):
-    """The page of these (escaped text, type) rows, numbered from 0."""
+    # The page of these (escaped text, type) rows, numbered from 0.
     return HEAD + b"".join(b"<TH>%d<TH>%s<TH>%s<TR>" % (n, text, LABELS[kind])
                            for n, (text, kind) in enumerate(rows)) + TAIL

@@ -1,19 +1,21 @@
-"""Cases that are a command line and the files around it, each with the
-listing and the page it must give: one row each. After every run, each file
-that stood before is as it was, the page aside, and no other file is left."""
+# Cases that are a command line and the files around it, each with the
+# listing and the page it must give: one row each. After every run, each file
+# that stood before is as it was, the page aside, and no other file is left.
 import os
 import socket
 import stat
+import subprocess
 from collections import namedtuple
 
 import pytest
 
-from conftest import DATA, NOBODY, need
+from conftest import DATA, NO_FOWNER, NOBODY, USERS, need, read, write
 from model import page
 
 DIR, FIFO, SOCKET, DEVICE = "directory", "FIFO", "socket", "device"
-Case = namedtuple("Case", "name args files listing page user umask mode", defaults=(None, 0o022, None))
-Entry = namedtuple("Entry", "what mode uid", defaults=(None, None))
+Case = namedtuple("Case", "name args files listing page user umask mode in_place owner",
+                  defaults=(None, 0o022, None, False, None))
+Entry = namedtuple("Entry", "what mode uid gid", defaults=(None, None, None))
 
 
 def link(target):
@@ -21,8 +23,7 @@ def link(target):
 
 
 def data(name):
-    with open(os.path.join(DATA, name), "rb") as f:
-        return f.read()
+    return read(os.path.join(DATA, name))
 
 
 K, PAGE_K = b"(0 : Word ) ->k\n", page([(b"k", "Word")])
@@ -30,6 +31,9 @@ INT_X = b"(0 : Word ) ->int\n(1 : Word ) ->x\n(2 : Symbol ) ->;\n"
 SAMPLE, SAMPLE_LISTING, SAMPLE_PAGE = data("sample.c"), data("sample.c.listing"), data("sample.c.html")
 ODD = os.fsdecode(b"with space \xc3\xa9\xff.c")
 LOCKED = {"locked": Entry(DIR, 0o555), "locked/a.c": b"k"}
+STICKY = {"sticky": Entry(DIR, 0o1777, 1234), "sticky/a.c": b"k"}  # a third user's
+SHARED = {"shared": Entry(DIR, 0o777), "shared/a.c": b"k"}
+LONG = "/".join(["d" * 254] * 16)  # with the page's name, just short of PATH_MAX; not the temporary's
 
 CASES = [
     # name, arguments ("-c" and a path, when a text), files before the run, listing, page (None: none written)
@@ -47,6 +51,7 @@ CASES = [
     Case("stale page", "sample.c", {"sample.c": SAMPLE, "sample.c.html": b"stale"}, SAMPLE_LISTING, SAMPLE_PAGE),
     Case("relative path", "sub/dir/f.cpp", {"sub/dir/f.cpp": b"k"}, K, PAGE_K),
     Case("odd bytes in the name", ODD, {ODD: b"k"}, K, PAGE_K),
+    Case("folder path near PATH_MAX", LONG + "/a.c", {LONG + "/a.c": b"k"}, K, PAGE_K),
     Case("directory at the page's name", "a.c", {"a.c": b"int x;", "a.c.html": DIR}, INT_X, None),
     # Whatever else stands at the page's name is replaced, never written through or waited on.
     *(Case(f"{name} at the page's name", "s.c", {"s.c": b"k", "s.c.html": what, "t": b"keep"}, K, PAGE_K)
@@ -55,70 +60,85 @@ CASES = [
     Case("new page under umask 027", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o027, mode=0o640),
     Case("page of mode 604", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o604)}, K, PAGE_K),
     Case("page of mode 000", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0)}, K, PAGE_K),
+    Case("page of mode 666 under umask 022", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o666)}, K, PAGE_K),
+    Case("new page under umask 002", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o002, mode=0o664),
+    # Root keeps the page's owner and group, but no set-id bits.
+    Case("another user's page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K),
+    Case("another user's page, as root without CAP_FOWNER", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)},
+         K, PAGE_K, NO_FOWNER),
+    Case("page of mode 6755", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o6755, NOBODY)}, K, PAGE_K, mode=0o755),
     # A folder that takes no new file: a page that may be written is written in place.
-    Case("in place", "locked/a.c", {**LOCKED, "locked/a.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K, NOBODY),
+    Case("in place", "locked/a.c", {**LOCKED, "locked/a.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K, NOBODY,
+         in_place=True),
+    Case("in place, over a longer page", "locked/a.c", {**LOCKED, "locked/a.c.html": Entry(b"old" * 999, 0o644, NOBODY)},
+         K, PAGE_K, NOBODY, in_place=True),
     Case("in place, no page", "locked/a.c", LOCKED, K, None, NOBODY),
     Case("in place, page not writable", "locked/a.c", {**LOCKED, "locked/a.c.html": b"old"}, K, None, NOBODY),
+    # A sticky folder would refuse to let another user's page be replaced.
+    Case("sticky folder", "sticky/a.c", {**STICKY, "sticky/a.c.html": Entry(b"old", 0o666)}, K, PAGE_K, NOBODY,
+         in_place=True),
+    Case("sticky folder, as root", "sticky/a.c", {**STICKY, "sticky/a.c.html": Entry(b"old", 0o666, NOBODY)}, K, PAGE_K),
+    Case("sticky folder of the user's", "mine/a.c", {"mine": Entry(DIR, 0o1777, NOBODY), "mine/a.c": b"k",
+         "mine/a.c.html": Entry(b"old", 0o666)}, K, PAGE_K, NOBODY, owner=(NOBODY, NOBODY)),
+    # Another user's page in a folder that all may write: a new page of the user's, in the old one's group.
+    Case("group's page in a shared folder", "shared/a.c", {**SHARED, "shared/a.c.html": Entry(b"old", 0o664, 0, USERS)},
+         K, PAGE_K, NOBODY, owner=(NOBODY, USERS)),
+    Case("page of mode 6755 in a shared folder", "shared/a.c", {**SHARED, "shared/a.c.html": Entry(b"old", 0o6755)},
+         K, PAGE_K, NOBODY, mode=0o755, owner=(NOBODY, NOBODY)),
+    Case("folder that may not be read", "wx/a.c", {"wx": Entry(DIR, 0o333), "wx/a.c": b"k"}, K, PAGE_K, NOBODY),
 ]
 
 
-def make(path, what):
-    if isinstance(what, Entry):
-        make(path, what.what)
-        if what.uid is not None:
-            os.lchown(path, what.uid, what.uid)
-        if what.mode is not None:
-            os.chmod(path, what.mode)
-        return
+MAKE = {DIR: lambda path: os.makedirs(path, exist_ok=True), FIFO: os.mkfifo,
+        SOCKET: lambda path: socket.socket(socket.AF_UNIX).bind(path),
+        DEVICE: lambda path: need(subprocess.run(["mknod", path, "c", "1", "3"]).returncode == 0,
+                                  "making a device is not permitted here")}
+
+
+def make(path, entry):
+    what, mode, uid, gid = entry if isinstance(entry, Entry) else Entry(entry)
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    if isinstance(what, bytes):
-        with open(path, "wb") as f:
-            f.write(what)
-    elif isinstance(what, tuple):
-        os.symlink(what[1], path)
-    elif what == DIR:
-        os.makedirs(path, exist_ok=True)
-    elif what == FIFO:
-        os.mkfifo(path)
-    elif what == SOCKET:
-        socket.socket(socket.AF_UNIX).bind(path)
-    else:
-        try:
-            os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
-        except PermissionError:
-            pytest.skip("making a device is not permitted here")
+    write(path, what) if isinstance(what, bytes) else os.symlink(what[1], path) if isinstance(what, tuple) \
+        else MAKE[what](path)
+    if uid is not None:
+        os.lchown(path, uid, uid if gid is None else gid)
+    if mode is not None:
+        os.chmod(path, mode)
 
 
 def snapshot():
-    """Every entry below the current folder: its kind and mode, its owner, and
-    what it holds (a file's bytes, a link's target)."""
+    # Every entry below the current folder: its kind and mode, its owner and
+    # group, and what it holds (a file's bytes, a link's target).
     found = {}
     for folder, names, files in os.walk("."):
         for name in names + files:
             path = os.path.normpath(os.path.join(folder, name))
             status = os.lstat(path)
-            held = os.readlink(path) if stat.S_ISLNK(status.st_mode) else None
-            if stat.S_ISREG(status.st_mode):
-                with open(path, "rb") as f:
-                    held = f.read()
-            found[path] = (stat.S_IFMT(status.st_mode), stat.S_IMODE(status.st_mode), status.st_uid, held)
+            held = read(path) if stat.S_ISREG(status.st_mode) else os.readlink(path) if stat.S_ISLNK(status.st_mode) else None
+            found[path] = (stat.S_IFMT(status.st_mode), stat.S_IMODE(status.st_mode), status.st_uid, status.st_gid, held)
     return found
 
 
 @pytest.mark.parametrize("case", CASES, ids=[case.name for case in CASES])
 def test_case(case, work, run, request):
     options = request.getfixturevalue("nobody") if case.user == NOBODY else {}
+    if case.user == NO_FOWNER:
+        need(os.geteuid() == 0, "dropping a capability needs root")
+        options = {"binary": NO_FOWNER + [request.getfixturevalue("quarnel")]}
     # Folders last, so that their own modes do not stop their files being made.
     for path, what in sorted(case.files.items(), key=lambda item: getattr(item[1], "what", item[1]) == DIR):
         make(path, what)
     args = ["-c", case.args] if isinstance(case.args, str) else case.args
     expected = snapshot()
+    page_path = os.path.normpath(args[-1] + ".html") if args else ""
+    inode = os.lstat(page_path).st_ino if os.path.isfile(page_path) else None
     if case.page is not None:
-        page_path = os.path.normpath(args[1] + ".html")
         previous = expected.get(page_path)
         keeps = previous is not None and previous[0] == stat.S_IFREG
         mode = case.mode if case.mode is not None else previous[1] if keeps else 0o666 & ~case.umask
-        owner = previous[2] if keeps else options.get("user", os.geteuid())
-        expected[page_path] = (stat.S_IFREG, mode, owner, case.page)
-    assert run(*args, umask=case.umask, **options) == case.listing
+        owner = case.owner or (previous[2:4] if keeps else (options.get("user", os.geteuid()), options.get("group", os.getegid())))
+        expected[page_path] = (stat.S_IFREG, mode, *owner, case.page)
+    assert run(*args, **{**options, "umask": case.umask}) == case.listing
     assert snapshot() == expected
+    if case.page is not None and inode is not None:  # a page written in place keeps its file, a replaced one not
+        assert (os.lstat(page_path).st_ino == inode) == case.in_place

@@ -1,5 +1,5 @@
-"""What a run prints and writes, against the independent model, whatever
-becomes of its standard output; and how it uses memory doing so."""
+# What a run prints and writes, against the independent model, whatever
+# becomes of its standard output; and how it uses memory doing so.
 import glob
 import os
 import random
@@ -10,12 +10,9 @@ import subprocess
 import pytest
 
 import model
-from conftest import DATA, ROOT, need, repeat_sample
+from conftest import DATA, ROOT, need, need_strace, read, repeat_sample, write
 
-
-def need_strace():
-    need(shutil.which("strace"), "strace is not installed")
-    need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
+REAL = [os.path.join(DATA, "sample.c"), os.path.join(ROOT, "examples", "hello.cpp")]
 
 
 def test_differential(work, run):
@@ -23,33 +20,22 @@ def test_differential(work, run):
     # now and then any byte but NUL, and two real sources.
     rng = random.Random(20261206)
     alphabet = b"aZ_09\"'\\/*+-<>=!&|:.,#;%^(){}[] \t\n\r$?@~\x80\xff"
-    with open("random.c", "wb") as f:
-        f.write(bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256) for _ in range(300000)))
-    shutil.copy(os.path.join(DATA, "sample.c"), ".")
-    shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
-    for source in ("random.c", "sample.c", "hello.cpp"):
-        with open(source, "rb") as f:
-            listing, page = model.listing_and_page(f.read())
-        assert run("-c", source) == listing, source
-        with open(source + ".html", "rb") as f:
-            assert f.read() == page, source
+    write("random.c", bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256)
+                            for _ in range(300000)))
+    for source in ["random.c"] + [shutil.copy(path, ".") for path in REAL]:
+        listing, page = model.listing_and_page(read(source))
+        assert (run("-c", source), read(source + ".html")) == (listing, page), source
 
 
 @pytest.mark.parametrize("stdout", ["broken pipe", "closed"])
 def test_page_whatever_the_console_takes(stdout, work, quarnel):
     listing, page = repeat_sample(400)
-    if stdout == "closed":
-        done = subprocess.run([quarnel, "-c", "big.c"], stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1),
-                              timeout=60)
-    else:
-        done = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        assert done.stdout.readline() == listing[:listing.index(b"\n") + 1]
-        done.stdout.close()
-        done.stderr = done.stderr.read()
-        done.wait(60)
-    assert (done.returncode, done.stderr) == (0, b"")
-    with open("big.c.html", "rb") as f:
-        assert f.read() == page
+    running = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None)
+    if stdout == "broken pipe":
+        assert running.stdout.readline() == listing[:listing.index(b"\n") + 1]
+    running.stdout.close()
+    assert (running.wait(60), running.stderr.read(), read("big.c.html")) == (0, b"", page)
 
 
 def test_listing_before_page(work, quarnel):
@@ -59,7 +45,7 @@ def test_listing_before_page(work, quarnel):
     traced = subprocess.run(["strace", "-o", "trace", "-e", "trace=write,openat", quarnel, "-c", "big.c"],
                             capture_output=True, timeout=60)
     assert traced.stdout == listing
-    trace = open("trace").read().splitlines()
+    trace = read("trace").decode().splitlines()
     last_listing = max(i for i, line in enumerate(trace) if line.startswith("write(1,"))
     page_created = min(i for i, line in enumerate(trace) if re.search(r'openat\(.*(\.quarnel-|\.html")', line))
     assert last_listing < page_created
@@ -78,7 +64,7 @@ def test_large_pages(work, quarnel):
     def calls(source):
         subprocess.run(["strace", "-o", "trace", "-e", "trace=mmap,madvise", quarnel, "-c", source],
                        stdout=subprocess.DEVNULL, check=True, timeout=60)
-        text = open("trace").read()
+        text = read("trace").decode()
         maps = [(int(a, 16), int(n)) for n, a in re.findall(r"mmap\(NULL, (\d+), .*MAP_ANONYMOUS.*= (0x[0-9a-f]+)", text)]
         return maps, [(int(a, 16), int(n)) for a, n in re.findall(r"madvise\((0x\w+), (\d+), MADV_HUGEPAGE\) = 0", text)]
     maps, hints = calls("big.c")
@@ -91,12 +77,8 @@ def test_large_pages(work, quarnel):
 
 def test_memcheck(work, quarnel):
     need(shutil.which("valgrind"), "valgrind is not installed")
-    shutil.copy(os.path.join(DATA, "sample.c"), ".")
-    shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
-    sources = ["sample.c", "hello.cpp"]
-    for real in sorted(glob.glob("/usr/include/c++/*/bits/stl_algo.h"))[:1]:
-        sources.append(shutil.copy(real, "."))  # so that its page lands here
-    for source in sources:
+    # A real source as well, copied here so that its page lands here too.
+    for source in [shutil.copy(path, ".") for path in REAL + sorted(glob.glob("/usr/include/c++/*/bits/stl_algo.h"))[:1]]:
         done = subprocess.run(["valgrind", "--quiet", "--error-exitcode=3", "--leak-check=full",
                                "--show-leak-kinds=definite,indirect,possible",
                                "--errors-for-leak-kinds=definite,indirect,possible", quarnel, "-c", source],

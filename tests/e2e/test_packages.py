@@ -1,6 +1,5 @@
-"""What users install: the build installed under a prefix, the Debian
-package, the Windows ZIP; each binary found there lists the example right."""
-import glob
+# What users install: the build installed under a prefix, the Debian package,
+# the Windows ZIP; each binary found there lists the example right.
 import os
 import re
 import shutil
@@ -9,9 +8,9 @@ import zipfile
 
 import pytest
 
-from conftest import DATA, ROOT, need
+from conftest import DATA, ROOT, need, read
 
-VERSION = re.search(r"project\(quarnel VERSION ([0-9.]+)", open(os.path.join(ROOT, "CMakeLists.txt")).read())[1]
+VERSION = re.search(rb"project\(quarnel VERSION ([0-9.]+)", read(os.path.join(ROOT, "CMakeLists.txt")))[1].decode()
 
 
 @pytest.fixture
@@ -22,8 +21,8 @@ def build(request):
 def check_binary(binary):
     shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
     listing = subprocess.run([binary, "-c", "hello.cpp"], capture_output=True, check=True).stdout
-    for made, expected in ((listing, "hello.cpp.listing"), (open("hello.cpp.html", "rb").read(), "hello.cpp.html")):
-        assert made == open(os.path.join(DATA, expected), "rb").read()
+    expected = [read(os.path.join(DATA, name)) for name in ("hello.cpp.listing", "hello.cpp.html")]
+    assert [listing, read("hello.cpp.html")] == expected
 
 
 def cpack(generator, build):

@@ -1,98 +1,212 @@
-"""The page is the previous one or the complete new one, whatever stops a run
-from writing it: a full disk, a file size limit, too little memory, a signal."""
-import glob
+# The page is the previous one or the complete new one, whatever stops a run
+# from writing it; it is written in place where a folder takes no new file or
+# would refuse the rename; and it is dated with the moment its source was read.
 import os
 import resource
 import signal
+import stat
 import subprocess
 import time
 
 import pytest
 
-from conftest import need, repeat_sample
-from model import page
+import model
+from conftest import NO_FOWNER, NOBODY, need, need_strace, read, repeat_sample, temporary_files, write
 
-EMPTY_PAGE = page([])
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
 
 
-def write(path, text):
-    with open(path, "wb") as f:
-        f.write(text)
+def over_previous_page(run, folder=".", before=lambda: None, **options):
+    # Runs quarnel on a source in folder over a previous page, after before():
+    # which page is left ("previous", "new", or the kind of what stands
+    # there), and the temporary files.
+    page = repeat_sample(30, f"{folder}/s.c")[1]
+    write(f"{folder}/s.c.html", b"previous")
+    before()
+    run("-c", f"{folder}/s.c", **options)
+    kind = stat.S_IFMT(os.lstat(f"{folder}/s.c.html").st_mode)
+    left = read(f"{folder}/s.c.html") if kind == stat.S_IFREG else kind
+    return {b"previous": "previous", page: "new"}.get(left, left), temporary_files(folder)
 
 
-def no_temporary_files(folder="."):
-    assert glob.glob(os.path.join(folder, ".quarnel-*")) == []
+def strace(quarnel, *options):
+    need_strace()
+    return ["strace", "-f", "-o", "trace", *options, quarnel]
 
 
-def test_full_disk(work, run):
+@pytest.fixture
+def shim(request):
+    # The environment that preloads the test shim, with its settings.
+    def environment(**settings):
+        return dict(os.environ, LD_PRELOAD=request.config.getoption("--shim"),
+                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0",
+                    **{"QUARNEL_SHIM_" + key: str(value) for key, value in settings.items()})
+    return environment
+
+
+@pytest.fixture
+def small_tmpfs(work):
     need(os.geteuid() == 0, "mounting a small file system needs root")
     os.mkdir("small")
-    need(subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", "small"]).returncode == 0,
-         "mounting a tmpfs is not permitted here")
-    try:
-        repeat_sample(30, "small/big.c")
-        write("small/big.c.html", b"previous")
-        run("-c", "small/big.c")
-        assert read("small/big.c.html") == b"previous"
-        no_temporary_files("small")
-    finally:
-        subprocess.run(["umount", "small"])
+    yield lambda options: need(subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", "small"]).returncode == 0,
+                               "mounting a tmpfs is not permitted here")
+    subprocess.run(["umount", "small"], capture_output=True)
 
 
-def test_file_size_limit(work, run):
-    repeat_sample(30)
-    write("big.c.html", b"previous")
-    run("-c", "big.c", limits=[(resource.RLIMIT_FSIZE, 40 << 10)])  # the listing goes to a pipe
-    assert read("big.c.html") == b"previous"
-    no_temporary_files()
+def fill(folder):
+    for number in range(100):
+        try:
+            write(f"{folder}/filler{number}", b"")
+        except OSError:
+            return
+
+
+def test_failures_keep_the_previous_page(work, run, shim):
+    assert over_previous_page(run, limits=[(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]) == ("previous", [])
+    assert over_previous_page(run, env=shim(CLOSE=1)) == ("previous", [])
+
+
+def test_full_disk(small_tmpfs, run):
+    small_tmpfs("size=64k")
+    assert over_previous_page(run, "small") == ("previous", [])
+
+
+def test_folder_that_takes_no_new_file(small_tmpfs, run):
+    # For another reason than its mode (out of inodes, immutable): the page is
+    # written in place.
+    small_tmpfs("size=1m,nr_inodes=8")
+    assert over_previous_page(run, "small", before=lambda: fill("small")) == ("new", [])
+    immutable = subprocess.run(["chattr", "+i", "."], capture_output=True).returncode == 0
+    need(immutable and subprocess.run(["chattr", "-i", "."]).returncode == 0, "chattr +i is refused here")
+    assert over_previous_page(run, before=lambda: subprocess.run(["chattr", "+i", "."])) == ("new", [])
+
+
+def test_rename_refused_after_all(work, run, quarnel):
+    # Then the page is written in place.
+    rename = "renameat,renameat2"
+    binary = strace(quarnel, "-e", f"trace={rename}", "-e", f"inject={rename}:error=EPERM")
+    assert over_previous_page(run, binary=binary) == ("new", [])
+
+
+def test_temporary_name_taken(work, run, shim):
+    assert over_previous_page(run, env=shim(TAKE=1))[0] == "new"
+    assert [read(name) for name in temporary_files()] == [b"taken"]
+
+
+@pytest.mark.parametrize("moment", ["before", "after"])
+def test_signal_as_the_temporary_is_created(moment, work, quarnel, shim):
+    # Just before the create of a name that turns out taken, or just after
+    # the create of the run's own file: the signal waits until that file is
+    # marked, and removes it, never the file that held the name first.
+    repeat_sample(1, "s.c")
+    write("s.c.html", b"previous")
+    env = shim(TAKE=1, SIGNAL=int(signal.SIGTERM), **({"SIGNAL_AFTER": 1} if moment == "after" else {}))
+    done = subprocess.run([quarnel, "-c", "s.c"], env=env, capture_output=True, timeout=60,
+                          preexec_fn=lambda: signal.signal(signal.SIGTERM, signal.SIG_DFL))
+    assert done.returncode == -signal.SIGTERM
+    assert (read("s.c.html"), [read(name) for name in temporary_files()]) == (b"previous", [b"taken"])
+
+
+@pytest.mark.parametrize("swapped_for", ["link", "FIFO"])
+def test_page_swapped_before_written_in_place(swapped_for, work, run, shim):
+    # Between the look at the page and its opening in place: nothing is
+    # written through a link, and nothing waits on a FIFO.
+    write("target", b"keep")
+    os.symlink("target", "swap") if swapped_for == "link" else os.mkfifo("swap")
+    kind = stat.S_IFMT(os.lstat("swap").st_mode)
+    assert over_previous_page(run, env=shim(REFUSE=1, SWAP="swap")) == (kind, [])
+    assert read("target") == b"keep"
+
+
+@pytest.mark.parametrize("who", ["nobody", "root without CAP_FOWNER"])
+def test_sticky_folder_decided_before_writing(who, run, nobody, quarnel):
+    # Another user's page in a third user's sticky folder is written in place
+    # at once, without a temporary file first; being root does not decide it.
+    os.mkdir("sticky")
+    os.chown("sticky", 1234, 1234)
+    os.chmod("sticky", 0o1777)
+
+    def others_page():
+        os.chmod("sticky/s.c.html", 0o666)
+        os.chown("sticky/s.c.html", *(2 * [0 if who == "nobody" else NOBODY]))
+    traced = strace(nobody.pop("binary") if who == "nobody" else quarnel, "-e", "trace=openat")
+    options = {**nobody, "binary": traced} if who == "nobody" else {"binary": NO_FOWNER + traced}
+    assert over_previous_page(run, "sticky", others_page, **options) == ("new", [])
+    assert ".quarnel-" not in read("trace").decode()
+
+
+def limited(kb):
+    return [(resource.RLIMIT_AS, (kb << 10, kb << 10))]
 
 
 def test_out_of_memory(work, run, quarnel):
+    # Within every limit from just enough to start up to enough to finish, 32
+    # KB apart, the page is the previous one or the complete new one: a source
+    # that cannot be held in memory is not a source without tokens.
     need(not os.environ.get("QUARNEL_SANITIZED"), "sanitizers need more address space than this allows")
-    # A text that does not fit in memory, or fits once but not twice, counts
-    # as too large to load: an empty listing and a complete empty page.
-    with open("big.c", "wb") as f:
-        f.write(b"first" + b" " * 100000000 + b"last")
-    for limit_kb in (80000, 180000):
-        assert run("-c", "big.c", limits=[(resource.RLIMIT_AS, limit_kb << 10)]) == b""
-        assert read("big.c.html") == EMPTY_PAGE
-        os.remove("big.c.html")
-    os.remove("big.c")
-    # Every limit from just enough to start up to enough to finish, 16 KB
-    # apart: the page either the previous one or complete (empty when the
-    # text did not load), and no temporary file left.
-    listing, full_page = repeat_sample(300)
-    start_kb = 2000
-    while subprocess.run([quarnel], preexec_fn=lambda: resource.setrlimit(
-            resource.RLIMIT_AS, (start_kb << 10, start_kb << 10))).returncode != 0:
-        start_kb += 100
-    for limit_kb in range(start_kb, start_kb + 4000, 16):
+    listing, page = repeat_sample(6000)
+    limit_kb = 2000
+    while subprocess.run([quarnel], stderr=subprocess.DEVNULL,
+                         preexec_fn=lambda: resource.setrlimit(*limited(limit_kb)[0])).returncode != 0:
+        limit_kb += 100
+    seen = {}
+    while (listing, page) not in seen:
         write("big.c.html", b"previous")
-        printed = run("-c", "big.c", limits=[(resource.RLIMIT_AS, limit_kb << 10)])
-        assert read("big.c.html") in (b"previous", full_page, EMPTY_PAGE if printed == b"" else full_page), limit_kb
-        no_temporary_files()
-    assert (printed, read("big.c.html")) == (listing, full_page), "not enough to finish"
+        outcome = run("-c", "big.c", limits=limited(limit_kb)), read("big.c.html")
+        assert outcome in [(b"", b"previous"), (listing, b"previous"), (listing, page)], limit_kb
+        assert temporary_files() == [], limit_kb
+        seen.setdefault(outcome, limit_kb)
+        limit_kb += 32
+    # Where the source could not be held and there was no page, none is written.
+    os.remove("big.c.html")
+    run("-c", "big.c", limits=limited(seen[b"", b"previous"]))
+    assert not os.path.exists("big.c.html")
+
+
+@pytest.mark.parametrize("where", ["replaced", "in place"])
+def test_page_dated_when_its_source_was_read(where, work, run, command, request, settle=0, newline=b"\n"):
+    # A source changed while a run is blocked on its listing, after the
+    # source was read, is newer than the page; an unchanged one is older.
+    # settle: a pause before the change, for a run that dates by another
+    # clock than the file system's; newline: what the run writes for a line feed.
+    options = request.getfixturevalue("nobody") if where == "in place" else {}
+    source = "locked/s.c" if options else "s.c"
+    if options:  # in a folder that takes no new file, the user's own page
+        os.mkdir("locked")
+        write("locked/s.c.html", b"previous")
+        os.chown("locked/s.c.html", NOBODY, NOBODY)
+        os.chmod("locked", 0o555)
+    write(source, b"word 12 /* c */\n" * 5000)
+    listing, page = (text.replace(b"\n", newline) for text in model.listing_and_page(read(source)))
+    binary = options.pop("binary", None)
+    running = subprocess.Popen(([binary] if binary else command) + ["-c", source], stdout=subprocess.PIPE, **options)
+    first_line = running.stdout.readline()  # the listing waits on its reader
+    time.sleep(settle)
+    write(source, b"changed")
+    time.sleep(0.05)  # so that a page written now is dated after the change, past the coarse clock's tick
+    assert (first_line + running.stdout.read(), running.wait(60), read(source + ".html")) == (listing, 0, page)
+    assert os.stat(source + ".html").st_mtime_ns <= os.stat(source).st_mtime_ns
+    time.sleep(0.05)
+    run("-c", source, binary=binary, **options)
+    assert os.stat(source + ".html").st_mtime_ns > os.stat(source).st_mtime_ns
 
 
 def start_mid_page(quarnel, ignored=()):
-    """A run on a large source, once it has begun its page."""
-    def prepare():  # as a shell with job control would start it
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            signal.signal(number, signal.SIG_IGN if number in ignored else signal.SIG_DFL)
+    # A run on a large source, once it has begun its page, started as a shell
+    # with job control would: no ending signal ignored but those given.
+    def prepare():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        for name in ENDING:
+            signal.signal(signal.Signals["SIG" + name], signal.SIG_IGN if name in ignored else signal.SIG_DFL)
     running = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                preexec_fn=prepare)
     deadline = time.monotonic() + 60
-    while not glob.glob(".quarnel-*"):
+    while not temporary_files():
         assert running.poll() is None and time.monotonic() < deadline, "no page file seen"
     return running
 
 
-@pytest.mark.parametrize("name", ["INT", "TERM", "HUP"])
+@pytest.mark.parametrize("name", ENDING)
 def test_signal_mid_page(name, work, quarnel):
     # The new file is removed, the previous page kept, and the run ends as
     # the signal would have ended it.
@@ -101,13 +215,11 @@ def test_signal_mid_page(name, work, quarnel):
     running = start_mid_page(quarnel)
     running.send_signal(signal.Signals["SIG" + name])
     assert running.wait(60) == -signal.Signals["SIG" + name]
-    assert (running.stderr.read(), read("big.c.html")) == (b"", b"previous")
-    no_temporary_files()
+    assert (running.stderr.read(), read("big.c.html"), temporary_files()) == (b"", b"previous", [])
 
 
 def test_ignored_signal(work, quarnel):
-    _, full_page = repeat_sample(20000)
-    running = start_mid_page(quarnel, ignored=[signal.SIGHUP])
+    page = repeat_sample(20000)[1]
+    running = start_mid_page(quarnel, ignored=["HUP"])
     running.send_signal(signal.SIGHUP)
-    assert running.wait(60) == 0
-    assert read("big.c.html") == full_page
+    assert running.wait(60) == 0 and read("big.c.html") == page

@@ -1,11 +1,12 @@
-"""The Windows build under an emulator (Wine). There, text mode folds CR LF
-to LF on reading and writes every LF as CR LF, in the listing and the page."""
+# The Windows build under an emulator (Wine). There, text mode folds CR LF to
+# LF on reading and writes every LF as CR LF, in the listing and the page.
 import os
 import subprocess
 
 import pytest
 
-from conftest import need
+import test_page
+from conftest import need, read, write
 from model import page
 
 LISTING = b"(0 : Word ) ->a\r\n(1 : Comment ) -> one\r\ntwo \r\n(2 : Word ) ->b\r\n(3 : Comment ) -> c\r\n(4 : Word ) ->d\r\n"
@@ -29,18 +30,19 @@ def emulator(request):
 
 @pytest.mark.parametrize("source, listing, page", CASES, ids=["LF", "CR LF", "CR"])
 def test_text_mode(source, listing, page, work, run):
-    with open("a.c", "wb") as f:
-        f.write(source)
-    with open("a.c.html", "wb") as f:
-        f.write(b"previous")
-    assert run("-c", "a.c") == listing
-    with open("a.c.html", "rb") as f:
-        assert f.read() == page
+    write("a.c", source)
+    write("a.c.html", b"previous")
+    assert (run("-c", "a.c"), read("a.c.html")) == (listing, page)
 
 
 def test_directory_at_the_page_name(work, run):
-    with open("b.c", "wb") as f:
-        f.write(b"k")
+    write("b.c", b"k")
     os.mkdir("b.c.html")
     assert run("-c", "b.c") == b"(0 : Word ) ->k\r\n"
     assert sorted(os.listdir(".")) == ["b.c", "b.c.html"] and os.listdir("b.c.html") == []
+
+
+def test_page_dated_when_its_source_was_read(work, run, command, request):
+    # Windows dates files by its coarse clock, but Wine by the precise one.
+    test_page.test_page_dated_when_its_source_was_read("replaced", work, run, command, request, settle=0.01,
+                                                  newline=b"\r\n")
