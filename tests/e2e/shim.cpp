@@ -5,9 +5,11 @@
 //                        just before it (QUARNEL_SHIM_SIGNAL_AFTER unset) or just after;
 //   QUARNEL_SHIM_REFUSE  no temporary file may be created, as in a folder that takes none;
 //   QUARNEL_SHIM_SWAP    that path is renamed over the page just before it is opened in place;
-//   QUARNEL_SHIM_CLOSE   closing the temporary file fails, as a deferred write error would.
+//   QUARNEL_SHIM_CLOSE   closing the temporary file fails, as a deferred write error would;
+//   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,5 +68,12 @@ extern "C" int close(int file) {
     const int closed = real(file);
     if (file != temporary || std::getenv("QUARNEL_SHIM_CLOSE") == nullptr) return closed;
     errno = EIO;
+    return -1;
+}
+
+extern "C" int futimens(int file, const timespec times[2]) {
+    static const auto real = reinterpret_cast<int (*)(int, const timespec*)>(dlsym(RTLD_NEXT, "futimens"));
+    if (std::getenv("QUARNEL_SHIM_DATE") == nullptr) return real(file, times);
+    errno = EPERM;
     return -1;
 }

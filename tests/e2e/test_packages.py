@@ -31,7 +31,7 @@ def cpack(generator, build):
 
 def test_install(work, build):
     subprocess.run(["cmake", "--install", build, "--prefix", "prefix"], capture_output=True, check=True)
-    for name in ("bin/quarnel", "share/man/man1/quarnel.1", "share/doc/quarnel/README.md", "share/doc/quarnel/NEWS"):
+    for name in ("bin/quarnel", "share/man/man1/quarnel.1.gz", "share/doc/quarnel/README.md", "share/doc/quarnel/NEWS"):
         assert os.path.isfile("prefix/" + name), name
     check_binary("prefix/bin/quarnel")
 
@@ -43,11 +43,12 @@ def test_deb(work, build):
     fields = subprocess.run(["dpkg-deb", "-f", deb, "Maintainer", "Depends"], capture_output=True, check=True).stdout
     assert re.search(rb"^Maintainer: .*@", fields, re.M) and re.search(rb"^Depends: .*libc6", fields, re.M)
     subprocess.run(["dpkg-deb", "-x", deb, "root"], check=True)
-    assert os.path.isfile("root/usr/share/man/man1/quarnel.1") and os.path.isfile("root/usr/share/doc/quarnel/NEWS")
+    for name in ("man/man1/quarnel.1.gz", "doc/quarnel/NEWS", "doc/quarnel/copyright", "doc/quarnel/changelog.gz"):
+        assert os.path.isfile("root/usr/share/" + name), name
     check_binary("root/usr/bin/quarnel")
 
 
 def test_zip(work, build):
     cpack("ZIP", build)
     names = zipfile.ZipFile(f"pkg/quarnel-{VERSION}-win64.zip").namelist()
-    assert sorted(names) == [f"quarnel-{VERSION}-win64/{name}" for name in ("NEWS", "README.md", "quarnel.exe")]
+    assert sorted(names) == [f"quarnel-{VERSION}-win64/{name}" for name in ("LICENSE", "NEWS", "README.md", "quarnel.exe")]

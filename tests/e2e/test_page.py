@@ -64,6 +64,7 @@ def fill(folder):
 def test_failures_keep_the_previous_page(work, run, shim):
     assert over_previous_page(run, limits=[(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]) == ("previous", [])
     assert over_previous_page(run, env=shim(CLOSE=1)) == ("previous", [])
+    assert over_previous_page(run, env=shim(DATE=1)) == ("previous", [])  # a page that looks fresher than it is
 
 
 def test_full_disk(small_tmpfs, run):
