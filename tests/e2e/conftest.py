@@ -58,9 +58,12 @@ def need(condition, reason):
         pytest.skip(reason)
 
 
-def need_strace():
+def strace(*options):
+    # strace writing to trace, for a run that LeakSanitizer, which cannot
+    # work under ptrace, then leaves alone.
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
+    return ["strace", "-f", "-o", "trace", "-E", "ASAN_OPTIONS=detect_leaks=0", *options]
 
 
 @pytest.fixture

@@ -10,7 +10,7 @@ import subprocess
 import pytest
 
 import model
-from conftest import DATA, ROOT, need, need_strace, read, repeat_sample, write
+from conftest import DATA, ROOT, need, read, repeat_sample, strace, write
 
 REAL = [os.path.join(DATA, "sample.c"), os.path.join(ROOT, "examples", "hello.cpp")]
 
@@ -40,13 +40,11 @@ def test_page_whatever_the_console_takes(stdout, work, quarnel):
 
 def test_listing_before_page(work, quarnel):
     # The whole listing is written before the page's file is created.
-    need_strace()
     listing, _ = repeat_sample(100)
-    traced = subprocess.run(["strace", "-o", "trace", "-e", "trace=write,openat", quarnel, "-c", "big.c"],
-                            capture_output=True, timeout=60)
+    traced = subprocess.run(strace("-e", "trace=write,openat", quarnel, "-c", "big.c"), capture_output=True, timeout=60)
     assert traced.stdout == listing
     trace = read("trace").decode().splitlines()
-    last_listing = max(i for i, line in enumerate(trace) if line.startswith("write(1,"))
+    last_listing = max(i for i, line in enumerate(trace) if re.match(r"\d+ +write\(1,", line))
     page_created = min(i for i, line in enumerate(trace) if re.search(r'openat\(.*(\.quarnel-|\.html")', line))
     assert last_listing < page_created
 
@@ -56,14 +54,13 @@ def test_large_pages(work, quarnel):
     # within their own mappings. A small text holds no whole large page and
     # makes no call.
     need(os.path.exists("/sys/kernel/mm/transparent_hugepage/enabled"), "no transparent huge pages to ask for")
-    need_strace()
     repeat_sample(20000)  # 7 MB
     repeat_sample(1, "small.c")
     large = 2 << 20
 
     def calls(source):
-        subprocess.run(["strace", "-o", "trace", "-e", "trace=mmap,madvise", quarnel, "-c", source],
-                       stdout=subprocess.DEVNULL, check=True, timeout=60)
+        subprocess.run(strace("-e", "trace=mmap,madvise", quarnel, "-c", source), stdout=subprocess.DEVNULL,
+                       check=True, timeout=60)
         text = read("trace").decode()
         maps = [(int(a, 16), int(n)) for n, a in re.findall(r"mmap\(NULL, (\d+), .*MAP_ANONYMOUS.*= (0x[0-9a-f]+)", text)]
         return maps, [(int(a, 16), int(n)) for a, n in re.findall(r"madvise\((0x\w+), (\d+), MADV_HUGEPAGE\) = 0", text)]

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import model
-from conftest import NO_FOWNER, NOBODY, need, need_strace, read, repeat_sample, temporary_files, write
+from conftest import NO_FOWNER, NOBODY, need, read, repeat_sample, strace, temporary_files, write
 
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
 
@@ -27,11 +27,6 @@ def over_previous_page(run, folder=".", before=lambda: None, **options):
     kind = stat.S_IFMT(os.lstat(f"{folder}/s.c.html").st_mode)
     left = read(f"{folder}/s.c.html") if kind == stat.S_IFREG else kind
     return {b"previous": "previous", page: "new"}.get(left, left), temporary_files(folder)
-
-
-def strace(quarnel, *options):
-    need_strace()
-    return ["strace", "-f", "-o", "trace", *options, quarnel]
 
 
 @pytest.fixture
@@ -85,7 +80,7 @@ def test_folder_that_takes_no_new_file(small_tmpfs, run):
 def test_rename_refused_after_all(work, run, quarnel):
     # Then the page is written in place.
     rename = "renameat,renameat2"
-    binary = strace(quarnel, "-e", f"trace={rename}", "-e", f"inject={rename}:error=EPERM")
+    binary = strace("-e", f"trace={rename}", "-e", f"inject={rename}:error=EPERM", quarnel)
     assert over_previous_page(run, binary=binary) == ("new", [])
 
 
@@ -130,7 +125,7 @@ def test_sticky_folder_decided_before_writing(who, run, nobody, quarnel):
     def others_page():
         os.chmod("sticky/s.c.html", 0o666)
         os.chown("sticky/s.c.html", *(2 * [0 if who == "nobody" else NOBODY]))
-    traced = strace(nobody.pop("binary") if who == "nobody" else quarnel, "-e", "trace=openat")
+    traced = strace("-e", "trace=openat", nobody.pop("binary") if who == "nobody" else quarnel)
     options = {**nobody, "binary": traced} if who == "nobody" else {"binary": NO_FOWNER + traced}
     assert over_previous_page(run, "sticky", others_page, **options) == ("new", [])
     assert ".quarnel-" not in read("trace").decode()
