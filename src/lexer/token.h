@@ -85,9 +85,5 @@ using zor_token_list = std::vector<zor_token*>;
 
 extern zor_token_list token_list;
 
-/// Says that at least count tokens are to come, whose storage may then be
-/// had in large pages.
-void expect_tokens(std::size_t count);
-
 /// Leaves token_list empty and releases its storage and that of every token.
 void release_token_list();

@@ -5,7 +5,6 @@
 
 #include "lexer/char_table.h"
 #include "lexer/token.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -29,14 +28,8 @@ void tokenize(zor_scanner& in) {
     // per six at once spares the list the copies and the new memory of each
     // doubling; the cap keeps a huge text from reserving what it will never use.
     constexpr std::size_t reserve_cap = std::size_t{1} << 26;
-    // Large pages, which save most of the cost of first touching memory, go
-    // to the tokens that even a sparse text makes, one per ten bytes: a
-    // large page that the tokens do not fill would be resident whole.
-    const std::size_t sure_tokens = std::min(in.length() / 10, reserve_cap);
-    expect_tokens(sure_tokens);
     try {
         token_list.reserve(token_list.size() + std::min(in.length() / 6, reserve_cap));
-        platform::prefer_large_pages(token_list.data() + token_list.size(), sure_tokens * sizeof(zor_token*));
     } catch (const std::bad_alloc&) {
         // Only a head start: the list grows as it must.
     }
