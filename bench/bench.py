@@ -4,7 +4,10 @@
 The corpus is every libstdc++ header installed on this machine, concatenated
 (about 12 MB). The floor is what any tool must spend at least: cat the source
 to /dev/null, then cat a saved copy of the listing to standard output and a
-saved copy of the page to a file. Runs are interleaved over several rounds,
+saved copy of the page over an existing file. The atomic floor writes the
+page as quarnel does, to a new file that a rename puts in the old one's
+place; on a disk that costs more than writing in place, so a run there is
+best judged against it. Runs are interleaved over several rounds,
 each round starting with the next command in turn, and the medians are
 printed, for the corpus and for the corpus four times over. A second binary,
 given with --baseline, is timed in the same rounds.
@@ -70,24 +73,29 @@ def measure(binaries, source, rounds, work, fresh):
     timed([binaries[0], "-c", source], listing)
     shutil.copyfile(source + ".html", page)
     page_copy = os.path.join(work, "page.copy")
-    floor_cmd = ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4"', "floor",
-                 source, listing, page, page_copy]
-    floors, runs = [], {b: ([], []) for b in binaries}
+    floor_cmds = {
+        "floor": ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4"', "floor",
+                  source, listing, page, page_copy],
+        "atomic": ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4.new" && mv "$4.new" "$4"',
+                   "atomic", source, listing, page, page_copy],
+    }
+    floors, runs = {name: [] for name in floor_cmds}, {b: ([], []) for b in binaries}
     # Each round starts one later in the list: a run pays for what the run
     # before it left, such as memory it freed or did not free, so no command
     # may always follow the same one.
-    commands = [None] + list(binaries)  # None stands for the floor
+    commands = list(floor_cmds) + list(binaries)
     for round_number in range(rounds):
         start = round_number % len(commands)
-        for binary in commands[start:] + commands[:start]:
-            if binary is None:
-                floors.append(timed(floor_cmd, os.path.join(work, "out"), fresh and page_copy)[0])
+        for command in commands[start:] + commands[:start]:
+            if command in floor_cmds:
+                floors[command].append(timed(floor_cmds[command], os.path.join(work, "out"), fresh and page_copy)[0])
                 continue
-            seconds, kb = timed([binary, "-c", source], os.path.join(work, "out"),
+            seconds, kb = timed([command, "-c", source], os.path.join(work, "out"),
                                 fresh and source + ".html")
-            runs[binary][0].append(seconds)
-            runs[binary][1].append(kb)
-    return statistics.median(floors), {b: (statistics.median(s), max(k) / 1e3) for b, (s, k) in runs.items()}
+            runs[command][0].append(seconds)
+            runs[command][1].append(kb)
+    return ({name: statistics.median(f) for name, f in floors.items()},
+            {b: (statistics.median(s), max(k) / 1e3) for b, (s, k) in runs.items()})
 
 
 def measure_tree(binaries, folder, rounds, work):
@@ -146,17 +154,19 @@ def main():
             os.remove(source)
             os.remove(source + ".html")
     print(f"{'binary':>9} {'corpus':>7} {'MB':>6} {'seconds':>8} {'floor s':>8} {'x floor':>8} "
-          f"{'MB/s':>6} {'peak MB':>8} {'x source':>9}")
-    for copies, mb, floor, by_binary in results:
+          f"{'atomic s':>9} {'x atomic':>9} {'MB/s':>6} {'peak MB':>8} {'x source':>9}")
+    for copies, mb, floors, by_binary in results:
+        floor, atomic = floors["floor"], floors["atomic"]
         for binary, (seconds, peak) in by_binary.items():
-            print(f"{names[binary]:>9} {copies:>6}x {mb:6.1f} {seconds:8.3f} {floor:8.3f} "
-                  f"{seconds / floor:8.2f} {mb / seconds:6.1f} {peak:8.1f} {peak / mb:9.2f}")
+            print(f"{names[binary]:>9} {copies:>6}x {mb:6.1f} {seconds:8.3f} {floor:8.3f} {seconds / floor:8.2f} "
+                  f"{atomic:9.3f} {seconds / atomic:9.2f} {mb / seconds:6.1f} {peak:8.1f} {peak / mb:9.2f}")
     for binary in binaries:
         growth = results[1][3][binary][0] / results[0][3][binary][0]
         print(f"growth ({names[binary]}): 4x the corpus takes {growth:.2f}x the time")
     # The floor's own growth shows what the file system adds: on a disk,
     # replacing a page four times as large costs more than four times as much.
-    print(f"growth (floor): 4x the corpus takes {results[1][2] / results[0][2]:.2f}x the time")
+    for name in ("floor", "atomic"):
+        print(f"growth ({name}): 4x the corpus takes {results[1][2][name] / results[0][2][name]:.2f}x the time")
 
 
 main()
