@@ -7,8 +7,8 @@ to /dev/null, then cat a saved copy of the listing to standard output and a
 saved copy of the page over an existing file. The atomic floor writes the
 page as quarnel does, to a new file that a rename puts in the old one's
 place; on a disk that costs more than writing in place, so a run there is
-best judged against it. Runs are interleaved over several rounds,
-each round starting with the next command in turn, and the medians are
+best judged against it. Runs are interleaved over several rounds, each
+round running the commands in an order of its own, and the medians are
 printed, for the corpus and for the corpus four times over. A second binary,
 given with --baseline, is timed in the same rounds.
 
@@ -25,6 +25,7 @@ Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY] [--f
 import argparse
 import glob
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -80,13 +81,15 @@ def measure(binaries, source, rounds, work, fresh):
                    "atomic", source, listing, page, page_copy],
     }
     floors, runs = {name: [] for name in floor_cmds}, {b: ([], []) for b in binaries}
-    # Each round starts one later in the list: a run pays for what the run
-    # before it left, such as memory it freed or did not free, so no command
-    # may always follow the same one.
+    # Each round runs the commands in an order of its own: a run pays for
+    # what the run before it left, such as memory it freed or did not free,
+    # so no command may always follow the same one. (Turning one order round
+    # would not do: each command would still follow the same one.)
     commands = list(floor_cmds) + list(binaries)
-    for round_number in range(rounds):
-        start = round_number % len(commands)
-        for command in commands[start:] + commands[:start]:
+    shuffle = random.Random(20261207).shuffle
+    for _ in range(rounds):
+        shuffle(commands)
+        for command in list(commands):
             if command in floor_cmds:
                 floors[command].append(timed(floor_cmds[command], os.path.join(work, "out"), fresh and page_copy)[0])
                 continue
