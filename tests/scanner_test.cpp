@@ -14,16 +14,11 @@ std::string run_script(const std::string& text, const std::string& script) {
     zor_scanner in(text);
     std::string seen;
     for (const char op : script) {
-        char c = '?';
-        switch (op) {
-            case 'g': c = in.get(); break;
-            case 'p': c = in.peek(); break;
-            case 'v': c = in.previous(); break;
-            case 'u':
-                in.unget();
-                c = static_cast<char>('0' + in.position());
-                break;
-        }
+        if (op == 'u') in.unget();
+        const char c = op == 'g'   ? in.get()
+                       : op == 'p' ? in.peek()
+                       : op == 'v' ? in.previous()
+                                   : static_cast<char>('0' + in.position());
         seen += c == '\0' ? '.' : c;
     }
     return seen;

@@ -22,13 +22,10 @@ def link(target):
     return ("link", target)
 
 
-def data(name):
-    return read(os.path.join(DATA, name))
-
-
 K, PAGE_K = b"(0 : Word ) ->k\n", page([(b"k", "Word")])
 INT_X = b"(0 : Word ) ->int\n(1 : Word ) ->x\n(2 : Symbol ) ->;\n"
-SAMPLE, SAMPLE_LISTING, SAMPLE_PAGE = data("sample.c"), data("sample.c.listing"), data("sample.c.html")
+SAMPLE, SAMPLE_LISTING, SAMPLE_PAGE = (read(os.path.join(DATA, name)) for name in ("sample.c", "sample.c.listing",
+                                                                                    "sample.c.html"))
 ODD = os.fsdecode(b"with space \xc3\xa9\xff.c")
 LOCKED = {"locked": Entry(DIR, 0o555), "locked/a.c": b"k"}
 STICKY = {"sticky": Entry(DIR, 0o1777, 1234), "sticky/a.c": b"k"}  # a third user's
