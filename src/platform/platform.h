@@ -5,8 +5,9 @@
 // closed with every error reported; a temporary file that an ending signal
 // removes; file times; and a hint for memory about to be filled.
 //
-// Files are descriptors. The calls never throw; a failure returns -1 or
-// false and leaves errno set.
+// Files are descriptors. The calls never throw (on Windows, where paths are
+// built, but for want of memory); a failure returns -1 or false and leaves
+// errno set.
 
 #include <chrono>
 #include <cstddef>
@@ -51,7 +52,8 @@ public:
     /// (but for the set-user-ID, set-group-ID and sticky bits), or, for -1,
     /// those of any new file. The ending signals are held back until it is
     /// marked for removal, so that no moment is left in which a signal would
-    /// leave it behind or remove another file of that name.
+    /// leave it behind or remove another file of that name. name must stay
+    /// valid until the file is replaced or removed: a signal handler reads it.
     int create_temporary(const char* name, int permissions) const;
 
     /// Puts the temporary file in name's place, and unmarks it.
