@@ -47,10 +47,13 @@ def temporary_files(folder="."):
 
 
 def repeat_sample(copies, name="big.c"):
-    # The sample source, without its NUL, the given number of times over: its
-    # listing and page.
+    # Writes the sample source, without its NUL, the given number of times over.
     write(name, read(os.path.join(DATA, "sample.c")).replace(b"\0", b"") * copies)
-    return model.listing_and_page(read(name))
+
+
+def expected(source):
+    # The listing and the page of a source, by the model.
+    return model.listing_and_page(read(source))
 
 
 def need(condition, reason):

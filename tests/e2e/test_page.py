@@ -10,8 +10,7 @@ import time
 
 import pytest
 
-import model
-from conftest import NO_FOWNER, NOBODY, need, read, repeat_sample, strace, temporary_files, write
+from conftest import NO_FOWNER, NOBODY, expected, need, read, repeat_sample, strace, temporary_files, write
 
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
 
@@ -20,7 +19,8 @@ def over_previous_page(run, folder=".", before=lambda: None, **options):
     # Runs quarnel on a source in folder over a previous page, after before():
     # which page is left ("previous", "new", or the kind of what stands
     # there), and the temporary files.
-    page = repeat_sample(30, f"{folder}/s.c")[1]
+    repeat_sample(30, f"{folder}/s.c")
+    page = expected(f"{folder}/s.c")[1]
     write(f"{folder}/s.c.html", b"previous")
     before()
     run("-c", f"{folder}/s.c", **options)
@@ -136,11 +136,12 @@ def limited(kb):
 
 
 def test_out_of_memory(work, run, quarnel):
-    # Within every limit from just enough to start up to enough to finish, 32
+    # Within every limit from just enough to start up to enough to finish, 64
     # KB apart, the page is the previous one or the complete new one: a source
     # that cannot be held in memory is not a source without tokens.
     need(not os.environ.get("QUARNEL_SANITIZED"), "sanitizers need more address space than this allows")
-    listing, page = repeat_sample(6000)
+    repeat_sample(3000)
+    listing, page = expected("big.c")
     limit_kb = 2000
     while subprocess.run([quarnel], stderr=subprocess.DEVNULL,
                          preexec_fn=lambda: resource.setrlimit(*limited(limit_kb)[0])).returncode != 0:
@@ -152,7 +153,7 @@ def test_out_of_memory(work, run, quarnel):
         assert outcome in [(b"", b"previous"), (listing, b"previous"), (listing, page)], limit_kb
         assert temporary_files() == [], limit_kb
         seen.setdefault(outcome, limit_kb)
-        limit_kb += 32
+        limit_kb += 64
     # Where the source could not be held and there was no page, none is written.
     os.remove("big.c.html")
     run("-c", "big.c", limits=limited(seen[b"", b"previous"]))
@@ -173,7 +174,7 @@ def test_page_dated_when_its_source_was_read(where, work, run, command, request,
         os.chown("locked/s.c.html", NOBODY, NOBODY)
         os.chmod("locked", 0o555)
     write(source, b"word 12 /* c */\n" * 5000)
-    listing, page = (text.replace(b"\n", newline) for text in model.listing_and_page(read(source)))
+    listing, page = (text.replace(b"\n", newline) for text in expected(source))
     binary = options.pop("binary", None)
     running = subprocess.Popen(([binary] if binary else command) + ["-c", source], stdout=subprocess.PIPE, **options)
     first_line = running.stdout.readline()  # the listing waits on its reader
@@ -206,9 +207,9 @@ def start_mid_page(quarnel, ignored=()):
 def test_signal_mid_page(name, ignored, work, quarnel):
     # The new file is removed, the previous page kept, and the run ends as the
     # signal would have ended it; a signal it was started to ignore stays ignored.
-    page = repeat_sample(20000)[1]
+    repeat_sample(20000)
     write("big.c.html", b"previous")
     running = start_mid_page(quarnel, ignored=[name] if ignored else [])
     running.send_signal(signal.Signals["SIG" + name])
-    ended = (0, page) if ignored else (-signal.Signals["SIG" + name], b"previous")
+    ended = (0, expected("big.c")[1]) if ignored else (-signal.Signals["SIG" + name], b"previous")
     assert (running.wait(60), read("big.c.html"), running.stderr.read(), temporary_files()) == (*ended, b"", [])
