@@ -6,7 +6,9 @@
 //   QUARNEL_SHIM_REFUSE  no temporary file may be created, as in a folder that takes none;
 //   QUARNEL_SHIM_SWAP    that path is renamed over the page just before it is opened in place;
 //   QUARNEL_SHIM_CLOSE   closing the temporary file fails, as a deferred write error would;
-//   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times.
+//   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times;
+//   QUARNEL_SHIM_STALL   the first write to the temporary file waits that many seconds first,
+//                        or until a signal is handled.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,4 +78,16 @@ extern "C" int futimens(int file, const timespec times[2]) {
     if (std::getenv("QUARNEL_SHIM_DATE") == nullptr) return real(file, times);
     errno = EPERM;
     return -1;
+}
+
+extern "C" ssize_t write(int file, const void* data, std::size_t size) {
+    static const auto real =
+        reinterpret_cast<ssize_t (*)(int, const void*, std::size_t)>(dlsym(RTLD_NEXT, "write"));
+    static bool stalled = false;
+    if (const char* seconds = std::getenv("QUARNEL_SHIM_STALL");
+        file == temporary && seconds != nullptr && !stalled) {
+        stalled = true;
+        sleep(static_cast<unsigned>(std::atoi(seconds)));
+    }
+    return real(file, data, size);
 }

@@ -188,28 +188,23 @@ def test_page_dated_when_its_source_was_read(where, work, run, command, request,
     assert os.stat(source + ".html").st_mtime_ns > os.stat(source).st_mtime_ns
 
 
-def start_mid_page(quarnel, ignored=()):
-    # A run on a large source, once it has begun its page, started as a shell
-    # with job control would: no ending signal ignored but those given.
+@pytest.mark.parametrize("name, ignored", [(name, False) for name in ENDING] + [("HUP", True)])
+def test_signal_mid_page(name, ignored, work, quarnel, shim):
+    # The new file is removed, the previous page kept, and the run ends as the
+    # signal would have ended it; a signal it was started to ignore stays
+    # ignored. The run waits a second on its first write to the new file, and
+    # is started as a shell with job control would start it.
     def prepare():
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-        for name in ENDING:
-            signal.signal(signal.Signals["SIG" + name], signal.SIG_IGN if name in ignored else signal.SIG_DFL)
+        for other in ENDING:
+            signal.signal(signal.Signals["SIG" + other], signal.SIG_IGN if ignored and other == name else signal.SIG_DFL)
+    repeat_sample(30)
+    write("big.c.html", b"previous")
     running = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                               preexec_fn=prepare)
+                               preexec_fn=prepare, env=shim(STALL=1 if ignored else 60))
     deadline = time.monotonic() + 60
     while not temporary_files():
         assert running.poll() is None and time.monotonic() < deadline, "no page file seen"
-    return running
-
-
-@pytest.mark.parametrize("name, ignored", [(name, False) for name in ENDING] + [("HUP", True)])
-def test_signal_mid_page(name, ignored, work, quarnel):
-    # The new file is removed, the previous page kept, and the run ends as the
-    # signal would have ended it; a signal it was started to ignore stays ignored.
-    repeat_sample(20000)
-    write("big.c.html", b"previous")
-    running = start_mid_page(quarnel, ignored=[name] if ignored else [])
     running.send_signal(signal.Signals["SIG" + name])
     ended = (0, expected("big.c")[1]) if ignored else (-signal.Signals["SIG" + name], b"previous")
     assert (running.wait(60), read("big.c.html"), running.stderr.read(), temporary_files()) == (*ended, b"", [])
