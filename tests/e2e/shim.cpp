@@ -25,69 +25,69 @@ namespace {
 
 int temporary = -1;
 
+template <typename Call>
+Call next(const char* name) {
+    return reinterpret_cast<Call>(dlsym(RTLD_NEXT, name));
+}
+
+bool set(const char* setting) { return std::getenv(setting) != nullptr; }
+
+int fail(int error) {
+    errno = error;
+    return -1;
+}
+
 void signal_once() {
     static bool sent = false;
-    const char* number = std::getenv("QUARNEL_SHIM_SIGNAL");
-    if (number == nullptr || sent) return;
+    if (!set("QUARNEL_SHIM_SIGNAL") || sent) return;
     sent = true;
-    kill(getpid(), std::atoi(number));
+    kill(getpid(), std::atoi(std::getenv("QUARNEL_SHIM_SIGNAL")));
 }
 
 }  // namespace
 
 extern "C" int openat(int folder, const char* name, int flags, ...) {
-    using openat_call = int (*)(int, const char*, int, ...);
-    static const auto real = reinterpret_cast<openat_call>(dlsym(RTLD_NEXT, "openat"));
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
     static bool first_temporary = true;
     std::va_list rest;
     va_start(rest, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(rest, mode_t) : 0;
     va_end(rest);
     if ((flags & O_EXCL) != 0 && std::strncmp(name, ".quarnel-", 9) == 0) {
-        if (std::getenv("QUARNEL_SHIM_REFUSE") != nullptr) {
-            errno = EACCES;
-            return -1;
-        }
-        if (first_temporary && std::getenv("QUARNEL_SHIM_TAKE") != nullptr) {
+        if (set("QUARNEL_SHIM_REFUSE")) return fail(EACCES);
+        if (first_temporary && set("QUARNEL_SHIM_TAKE")) {
             const int taken = real(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0644);
             if (write(taken, "taken", 5) != 5) std::abort();
             close(taken);
         }
-        const bool after = std::getenv("QUARNEL_SHIM_SIGNAL_AFTER") != nullptr;
-        if (first_temporary && !after) signal_once();
+        if (first_temporary && !set("QUARNEL_SHIM_SIGNAL_AFTER")) signal_once();
         first_temporary = false;
         temporary = real(folder, name, flags, mode);
-        if (temporary >= 0 && after) signal_once();
+        if (temporary >= 0 && set("QUARNEL_SHIM_SIGNAL_AFTER")) signal_once();
         return temporary;
-    } else if ((flags & O_ACCMODE) == O_WRONLY && (flags & O_CREAT) == 0) {
-        if (const char* swap = std::getenv("QUARNEL_SHIM_SWAP")) renameat(AT_FDCWD, swap, folder, name);
     }
+    if ((flags & O_ACCMODE) == O_WRONLY && (flags & O_CREAT) == 0 && set("QUARNEL_SHIM_SWAP"))
+        renameat(AT_FDCWD, std::getenv("QUARNEL_SHIM_SWAP"), folder, name);
     return real(folder, name, flags, mode);
 }
 
 extern "C" int close(int file) {
-    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
+    static const auto real = next<int (*)(int)>("close");
     const int closed = real(file);
-    if (file != temporary || std::getenv("QUARNEL_SHIM_CLOSE") == nullptr) return closed;
-    errno = EIO;
-    return -1;
+    return file == temporary && set("QUARNEL_SHIM_CLOSE") ? fail(EIO) : closed;
 }
 
 extern "C" int futimens(int file, const timespec times[2]) {
-    static const auto real = reinterpret_cast<int (*)(int, const timespec*)>(dlsym(RTLD_NEXT, "futimens"));
-    if (std::getenv("QUARNEL_SHIM_DATE") == nullptr) return real(file, times);
-    errno = EPERM;
-    return -1;
+    static const auto real = next<int (*)(int, const timespec*)>("futimens");
+    return set("QUARNEL_SHIM_DATE") ? fail(EPERM) : real(file, times);
 }
 
 extern "C" ssize_t write(int file, const void* data, std::size_t size) {
-    static const auto real =
-        reinterpret_cast<ssize_t (*)(int, const void*, std::size_t)>(dlsym(RTLD_NEXT, "write"));
+    static const auto real = next<ssize_t (*)(int, const void*, std::size_t)>("write");
     static bool stalled = false;
-    if (const char* seconds = std::getenv("QUARNEL_SHIM_STALL");
-        file == temporary && seconds != nullptr && !stalled) {
+    if (file == temporary && set("QUARNEL_SHIM_STALL") && !stalled) {
         stalled = true;
-        sleep(static_cast<unsigned>(std::atoi(seconds)));
+        sleep(static_cast<unsigned>(std::atoi(std::getenv("QUARNEL_SHIM_STALL"))));
     }
     return real(file, data, size);
 }

@@ -18,10 +18,6 @@ Case = namedtuple("Case", "name args files listing page user umask mode in_place
 Entry = namedtuple("Entry", "what mode uid gid", defaults=(None, None, None))
 
 
-def link(target):
-    return ("link", target)
-
-
 K, PAGE_K = b"(0 : Word ) ->k\n", page([(b"k", "Word")])
 INT_X = b"(0 : Word ) ->int\n(1 : Word ) ->x\n(2 : Symbol ) ->;\n"
 SAMPLE, SAMPLE_LISTING, SAMPLE_PAGE = (read(os.path.join(DATA, name)) for name in ("sample.c", "sample.c.listing",
@@ -40,7 +36,7 @@ CASES = [
     Case("missing source", "missing.cpp", {}, b"", page([])),
     Case("empty source", "e.c", {"e.c": b""}, b"", page([])),
     Case("directory as source", "d.c", {"d.c": DIR}, b"", page([])),
-    Case("device as source", "null.c", {"null.c": link("/dev/null")}, b"", page([])),
+    Case("device as source", "null.c", {"null.c": ("link", "/dev/null")}, b"", page([])),
     Case("FIFO as source, which nothing writes", "fifo.c", {"fifo.c": FIFO}, b"", page([])),
     Case("unreadable source", "s.c", {"s.c": Entry(b"secret", 0)}, b"", page([]), NOBODY),
     Case("read-only source", "s.c", {"s.c": Entry(b"k", 0o444)}, K, PAGE_K, NOBODY),
@@ -52,8 +48,8 @@ CASES = [
     Case("directory at the page's name", "a.c", {"a.c": b"int x;", "a.c.html": DIR}, INT_X, None),
     # Whatever else stands at the page's name is replaced, never written through or waited on.
     *(Case(f"{name} at the page's name", "s.c", {"s.c": b"k", "s.c.html": what, "t": b"keep"}, K, PAGE_K)
-      for name, what in [("link", link("t")), ("dangling link", link("nowhere")), ("link to the source", link("s.c")),
-                         ("link to a directory", link(".")), ("FIFO", FIFO), ("socket", SOCKET), ("device", DEVICE)]),
+      for name, what in [("link", ("link", "t")), ("dangling link", ("link", "nowhere")), ("link to the source", ("link", "s.c")),
+                         ("link to a directory", ("link", ".")), ("FIFO", FIFO), ("socket", SOCKET), ("device", DEVICE)]),
     Case("new page under umask 027", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o027, mode=0o640),
     Case("page of mode 604", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o604)}, K, PAGE_K),
     Case("page of mode 000", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0)}, K, PAGE_K),
