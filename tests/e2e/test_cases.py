@@ -59,7 +59,7 @@ CASES = [
     Case("another user's page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K),
     Case("another user's page, as root without CAP_FOWNER", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)},
          K, PAGE_K, NO_FOWNER),
-    Case("page of mode 6755", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o6755, NOBODY)}, K, PAGE_K, mode=0o755),
+    Case("page of mode 7755", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o7755, NOBODY)}, K, PAGE_K, mode=0o755),
     # A folder that takes no new file: a page that may be written is written in place.
     Case("in place", "locked/a.c", {**LOCKED, "locked/a.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K, NOBODY,
          in_place=True),
