@@ -77,16 +77,22 @@ def test_folder_that_takes_no_new_file(small_tmpfs, run):
     assert over_previous_page(run, before=lambda: subprocess.run(["chattr", "+i", "."])) == ("new", [])
 
 
-def test_rename_refused_after_all(work, run, quarnel):
-    # Then the page is written in place.
+def test_rename_refused_after_all(work, run, quarnel, shim):
+    # Then the page is written in place, dated with the moment its source was
+    # read though the run has waited a second on the way.
     rename = "renameat,renameat2"
     binary = strace("-e", f"trace={rename}", "-e", f"inject={rename}:error=EPERM", quarnel)
-    assert over_previous_page(run, binary=binary) == ("new", [])
+    started = time.time()
+    assert over_previous_page(run, binary=binary, env=shim(STALL=1)) == ("new", [])
+    assert os.stat("s.c.html").st_mtime < started + 0.5
 
 
 def test_temporary_name_taken(work, run, shim):
-    assert over_previous_page(run, env=shim(TAKE=1))[0] == "new"
-    assert [read(name) for name in temporary_files()] == [b"taken"]
+    # With no page to write in place, a page comes only from a fresh name
+    # tried after the taken one.
+    repeat_sample(1, "s.c")
+    run("-c", "s.c", env=shim(TAKE=1))
+    assert (read("s.c.html"), [read(name) for name in temporary_files()]) == (expected("s.c")[1], [b"taken"])
 
 
 @pytest.mark.parametrize("moment", ["before", "after"])
