@@ -6,6 +6,8 @@ import random
 import re
 import shutil
 import subprocess
+import threading
+import time
 
 import pytest
 
@@ -32,6 +34,7 @@ def test_page_whatever_the_console_takes(stdout, work, quarnel):
     listing, page = expected("big.c")
     running = subprocess.Popen([quarnel, "-c", "big.c"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None)
+    threading.Thread(target=lambda: (time.sleep(60), running.kill()), daemon=True).start()  # bounds the reads
     if stdout == "broken pipe":
         assert running.stdout.readline() == listing[:listing.index(b"\n") + 1]
     running.stdout.close()

@@ -20,7 +20,7 @@ def build(request):
 
 def check_binary(binary):
     shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
-    listing = subprocess.run([binary, "-c", "hello.cpp"], capture_output=True, check=True).stdout
+    listing = subprocess.run([binary, "-c", "hello.cpp"], capture_output=True, check=True, timeout=60).stdout
     expected = [read(os.path.join(DATA, name)) for name in ("hello.cpp.listing", "hello.cpp.html")]
     assert [listing, read("hello.cpp.html")] == expected
 

@@ -6,6 +6,7 @@ import resource
 import signal
 import stat
 import subprocess
+import threading
 import time
 
 import pytest
@@ -175,6 +176,7 @@ def test_page_dated_when_its_source_was_read(where, work, run, command, request,
     listing, page = (text.replace(b"\n", newline) for text in expected(source))
     binary = options.pop("binary", None)
     running = subprocess.Popen(([binary] if binary else command) + ["-c", source], stdout=subprocess.PIPE, **options)
+    threading.Thread(target=lambda: (time.sleep(60), running.kill()), daemon=True).start()  # bounds the reads
     first_line = running.stdout.readline()  # the listing waits on its reader
     time.sleep(settle)
     write(source, b"changed")
