@@ -1,3 +1,4 @@
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -35,9 +36,10 @@ int main(int argc, char* argv[]) try {
 #endif
     const std::string source_path = argv[2];
 
-    // The page is dated with this moment, so that a source changed after it
-    // was read is newer than its page.
-    const auto source_read_at = platform::file_system_now();
+    // The page is dated just before this moment, so that a source changed
+    // after it was read, even within the same tick of the file system's
+    // clock, is newer than its page, and a make rule rebuilds the page.
+    const auto source_read_at = platform::file_system_now() - std::chrono::system_clock::duration(1);
 
     // Declared in this order so that they are released in the reverse one:
     // report, scanner, source file.
