@@ -63,10 +63,11 @@ def need(condition, reason):
 
 def strace(*options):
     # strace writing to trace, for a run that LeakSanitizer, which cannot
-    # work under ptrace, then leaves alone.
+    # work under ptrace, then leaves alone (and that the sanitizers let the
+    # test shim be preloaded into, the shim's settings being replaced here).
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
-    return ["strace", "-f", "-o", "trace", "-E", "ASAN_OPTIONS=detect_leaks=0", *options]
+    return ["strace", "-f", "-o", "trace", "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
 
 
 @pytest.fixture
