@@ -17,11 +17,12 @@ public:
     /// The character at the cursor, consuming it; NUL at the end, without moving.
     char get() { return pos < text.size() ? text[pos++] : '\0'; }
 
-    /// The character at the cursor, without consuming it; NUL at the end.
-    char peek() const { return pos < text.size() ? text[pos] : '\0'; }
+    /// The character at the cursor, without consuming it; NUL at the end,
+    /// where the string holds its terminating NUL: the cursor never passes it.
+    char peek() const { return text[pos]; }
 
     /// The character consumed last; NUL before the first get.
-    char previous() const { return pos >= 1 && pos - 1 < text.size() ? text[pos - 1] : '\0'; }
+    char previous() const { return pos >= 1 ? text[pos - 1] : '\0'; }
 
     /// Gives back the character that the last get returned.
     void unget() {
