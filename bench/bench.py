@@ -13,14 +13,17 @@ printed, for the corpus and for the corpus four times over. A second binary,
 given with --baseline, is timed in the same rounds.
 
 Each run replaces the page that the run before it wrote, as a user's rerun
-does; --fresh removes it first, to time first runs instead.
+does; --fresh removes it first, to time first runs instead. --pause waits
+that many seconds before each run, as a user's single run starts on a
+machine that was idle: a virtual machine may have given its free memory
+back to the host by then, and memory is first touched at a higher cost.
 
 --tree times a whole tree instead: every file of a system include folder
 (by default the newest libstdc++ headers) is copied to a temporary folder,
 and quarnel is run on each file in turn, its listing thrown away, against
 cat of each file in the same rounds; it prints the time per file.
 
-Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY] [--fresh]
+Usage: bench/bench.py QUARNEL_BINARY [--rounds N] [--baseline OTHER_BINARY] [--fresh] [--pause SECONDS]
        bench/bench.py QUARNEL_BINARY --tree [FOLDER] [--rounds N] [--baseline OTHER_BINARY]"""
 import argparse
 import glob
@@ -51,13 +54,14 @@ def make_corpus(path, copies):
                     shutil.copyfileobj(f, out)
 
 
-def timed(argv, stdout_path, stale_page=None):
-    """Wall seconds and peak resident kilobytes of one command; stale_page,
-    if given, is removed first, so that the command writes a new page
-    rather than replacing one."""
+def timed(argv, stdout_path, stale_page=None, pause=0):
+    """Wall seconds and peak resident kilobytes of one command, started
+    pause seconds after the last; stale_page, if given, is removed first, so
+    that the command writes a new page rather than replacing one."""
     if stale_page and os.path.exists(stale_page):
         os.remove(stale_page)
     os.sync()  # so that no run pays for writing back the previous run's output
+    time.sleep(pause)
     with open(stdout_path, "wb") as out:
         start = time.perf_counter()
         proc = subprocess.Popen(argv, stdout=out)
@@ -68,7 +72,7 @@ def timed(argv, stdout_path, stale_page=None):
     return seconds, usage.ru_maxrss
 
 
-def measure(binaries, source, rounds, work, fresh):
+def measure(binaries, source, rounds, work, fresh, pause):
     """Median seconds of the floor, and median seconds and peak MB of each binary."""
     listing, page = os.path.join(work, "listing.saved"), os.path.join(work, "page.saved")
     timed([binaries[0], "-c", source], listing)
@@ -91,10 +95,11 @@ def measure(binaries, source, rounds, work, fresh):
         shuffle(commands)
         for command in list(commands):
             if command in floor_cmds:
-                floors[command].append(timed(floor_cmds[command], os.path.join(work, "out"), fresh and page_copy)[0])
+                floors[command].append(timed(floor_cmds[command], os.path.join(work, "out"), fresh and page_copy,
+                                             pause)[0])
                 continue
             seconds, kb = timed([command, "-c", source], os.path.join(work, "out"),
-                                fresh and source + ".html")
+                                fresh and source + ".html", pause)
             runs[command][0].append(seconds)
             runs[command][1].append(kb)
     return ({name: statistics.median(f) for name, f in floors.items()},
@@ -137,6 +142,8 @@ def main():
     parser.add_argument("--baseline")
     parser.add_argument("--fresh", action="store_true",
                         help="time first runs: no page is left from an earlier run to replace")
+    parser.add_argument("--pause", type=float, default=0,
+                        help="seconds to wait before each run, to time runs on an idle machine")
     parser.add_argument("--tree", nargs="?", const="", default=None,
                         help="time a run on each file of FOLDER (default: the libstdc++ headers) against cat")
     args = parser.parse_args()
@@ -153,7 +160,7 @@ def main():
             source = os.path.join(work, f"corpus{copies}.cpp")
             make_corpus(source, copies)
             results.append((copies, os.path.getsize(source) / 1e6,
-                            *measure(binaries, source, args.rounds, work, args.fresh)))
+                            *measure(binaries, source, args.rounds, work, args.fresh, args.pause)))
             os.remove(source)
             os.remove(source + ".html")
     print(f"{'binary':>9} {'corpus':>7} {'MB':>6} {'seconds':>8} {'floor s':>8} {'x floor':>8} "
