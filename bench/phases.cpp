@@ -2,9 +2,8 @@
 // by phase (load, copy, lex, list, page), with the wall, user and system
 // time and the minor page faults of each, printed to standard error.
 //
-// Build and run, from a release build folder:
-//   g++ -std=c++17 -O2 -I../src ../bench/phases.cpp libquarnel_core.a -o phases
-//   ./phases SOURCE > LISTING
+// Built with -DQUARNEL_BENCH=ON; run from the build folder:
+//   ./quarnel_phases SOURCE > LISTING
 #include <sys/resource.h>
 
 #include <chrono>
