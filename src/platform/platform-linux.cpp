@@ -217,14 +217,11 @@ new_file::new_file(const folder& in, int permissions) : place(in) {
     const auto mode = static_cast<mode_t>(permissions < 0 ? 0666 : permissions & 0777);
     file = openat(place.handle, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (file >= 0 && reachable_through_proc(file)) return;
-    if (file >= 0) {
-        close(file);
-        file = -1;
-    } else if (errno != EOPNOTSUPP && errno != EISDIR &&
-               errno != EINVAL) {  // but where unnamed files are unknown
-        failure = errno;
+    if (file < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        failure = errno;  // the folder's refusal, not a want of unnamed files
         return;
     }
+    if (file >= 0) close(file);  // no /proc to name it through
     make_named(static_cast<int>(mode));
 }
 
@@ -356,13 +353,13 @@ bool set_modified_time(int file, file_time when) {
     return futimens(file, times) == 0;
 }
 
-bool give_access(int file, const entry& like) {
+void give_access(int file, const entry& like) {
     const std::optional<std::string>& acl = like.access_acl;
     const bool acl_given =
         acl &&
         (acl->empty() ? fremovexattr(file, acl_attribute) == 0 || errno == ENODATA || errno == EOPNOTSUPP
                       : fsetxattr(file, acl_attribute, acl->data(), acl->size(), 0) == 0);
-    return fchmod(file, static_cast<mode_t>(like.permissions & (acl_given ? 0777 : 0700))) == 0;
+    fchmod(file, static_cast<mode_t>(like.permissions & (acl_given ? 0777 : 0700)));
 }
 
 void give_owner(int file, const entry& like) {

@@ -266,7 +266,7 @@ bool set_modified_time(int file, file_time when) {
     return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(file)), nullptr, nullptr, &modified) != 0;
 }
 
-bool give_access(int /*file*/, const entry& /*like*/) { return true; }
+void give_access(int /*file*/, const entry& /*like*/) {}
 void give_owner(int /*file*/, const entry& /*like*/) {}
 void prefer_large_pages(void* /*start*/, std::size_t /*size*/) {}
 

@@ -47,11 +47,11 @@ file_time file_system_now();
 /// name the same file only if both found one, and the same one.
 struct file_identity {
     bool found = false;
-    unsigned long long device = 0, file = 0;
+    unsigned long long device = 0, inode = 0;
     file_time modified{};
 
     bool same_file(const file_identity& other) const {
-        return found && other.found && device == other.device && file == other.file;
+        return found && other.found && device == other.device && inode == other.inode;
     }
 };
 file_identity identify(const std::string& path);
@@ -93,8 +93,8 @@ public:
 private:
     friend class new_file;
     friend class file_in_place;
-    std::string path;
-    int handle = -1;  // on Windows, which has no such handle, the path alone
+    std::string path;  // on Windows, which has no folder handles
+    int handle = -1;   // elsewhere
 };
 
 /// A new file in a folder, opened for reading and writing, which takes a
@@ -116,9 +116,6 @@ public:
     bool is_open() const { return file >= 0; }
     int descriptor() const { return file; }
 
-    /// Why it could not be made: an errno value.
-    int error() const { return failure; }
-
     /// Whether the folder takes no new file, by the error that refused it:
     /// no right to write the folder, a read-only or full file system.
     bool folder_takes_none() const;
@@ -129,10 +126,10 @@ public:
     /// which report them at the write.
     bool finish_writing();
 
-    /// Puts the file in name's place, in one rename, the ending signals held
+    /// Puts the file in target's place, in one rename, the ending signals held
     /// meanwhile. False if the system refused: the file is then still here,
     /// for copy_into.
-    bool take_place_of(const char* name);
+    bool take_place_of(const char* target);
 
     /// Copies the file's bytes into another, open for writing.
     bool copy_into(int to) const;
@@ -185,9 +182,9 @@ bool set_modified_time(int file, file_time when);
 /// Gives a new file like's access ACL (removing any that its folder gave
 /// it), then like's permission bits but for set-user-ID, set-group-ID and
 /// sticky. Where the ACL cannot be given, only the owner's bits, so that
-/// nobody who could not read like can read the file. False if the bits
-/// could not be set: the file keeps those it was made with.
-bool give_access(int file, const entry& like);
+/// nobody who could not read like can read the file. Where the bits cannot
+/// be set, the file keeps those it was made with.
+void give_access(int file, const entry& like);
 
 /// Gives an open file the owner and group of like, or else its group, where
 /// this process may; once it is no longer this process's own, only a
