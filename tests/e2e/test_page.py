@@ -15,7 +15,7 @@ import time
 
 import pytest
 
-from conftest import DAEMON, NO_FOWNER, NOBODY, acl, expected, need, read, repeat_sample, strace, write
+from conftest import DAEMON, NO_FOWNER, NOBODY, OWN_MOUNTS, acl, expected, need, read, repeat_sample, strace, write
 from model import page as page_of
 
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
@@ -94,7 +94,7 @@ def fsize(kb):
 
 
 FAILURES = [
-    # name, where, shim settings, options (a call that fails by strace), which page is left
+    # name, where, shim settings, options (fails: a call that fails, by strace, or /proc hidden), which page is left
     ("file-size limit", ".", {}, {"limits": fsize(40)}, "previous"),
     ("file-size limit, named", ".", {"NAMED": 1}, {"limits": fsize(40)}, "previous"),
     ("full file system", "full", {}, {}, "previous"),
@@ -106,6 +106,7 @@ FAILURES = [
     ("seek error", ".", {}, {"fails": "lseek"}, "previous, no listing"),
     # Written in place only where no new file could take the page's place.
     ("mode cannot be set", ".", {"CHMOD": 1}, {}, "new"),
+    ("no /proc to name an unnamed file through", ".", {}, {"fails": "/proc"}, "new"),
     ("folder takes no new file", ".", {"REFUSE": 1}, {}, "new in place"),
     ("out of inodes", "no inodes", {}, {}, "new in place"),
     ("append-only folder", "append-only", {}, {}, "new in place"),
@@ -125,10 +126,14 @@ FAILURES = [
 @pytest.mark.parametrize("where, settings, options, left", [row[1:] for row in FAILURES], ids=[r[0] for r in FAILURES])
 def test_page_whatever_fails(where, settings, options, left, run, place, shim, quarnel):
     folder, (listing, page), inode, more = prepared(place, where)
-    options = dict(options)
-    if "fails" in options:
-        options["binary"] = strace("-P", os.path.abspath(f"{folder}/s.c"), "-e", f"inject={options.pop('fails')}:error=EIO", quarnel,
+    options, fails = dict(options), options.get("fails")
+    if fails == "/proc":
+        need(OWN_MOUNTS == [True], "hiding /proc needs a mount namespace of the tests' own")
+        options["binary"] = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"', quarnel]
+    elif fails:
+        options["binary"] = strace("-P", os.path.abspath(f"{folder}/s.c"), "-e", f"inject={fails}:error=EIO", quarnel,
                                    output="/dev/null")
+    options.pop("fails", None)
     listed = run("-c", f"{folder}/s.c", env=shim(**settings), **more, **options)
     assert (outcome(folder, page, inode) + ("" if listed == listing else ", no listing" if listed == b"" else ", cut"),
             names_left(folder)) == (left, [])
