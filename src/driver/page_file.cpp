@@ -35,7 +35,6 @@ zor_page_file::way zor_page_file::chosen_way() const {
         case entry::other:  // a link, FIFO, socket or device: replaced, never written through
             return folder.unchangeable() ? way::none : way::replacing;
         case entry::regular:
-            if (previous.unchangeable) return way::none;
             // Where a new file could not take the page's place, and would be left behind.
             if (folder.unchangeable() || folder.refuses_replacing(previous)) return way::in_place;
             return way::replacing;

@@ -190,7 +190,6 @@ entry folder::look(const char* name) const {
         found.permissions = named.stx_mode & 07777;
         found.owner = named.stx_uid;
         found.group = named.stx_gid;
-        found.unchangeable = (named.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
         if (found.kind == entry::regular) found.access_acl = access_acl_of(file);
     }
     close(file);

@@ -61,7 +61,6 @@ struct entry {
     enum { unknown, none, regular, directory, other } kind = unknown;  // unknown: the look failed
     unsigned permissions = 0;  // with any set-user-ID, set-group-ID and sticky bits
     long long owner = -1, group = -1;
-    bool unchangeable = false;  // immutable or append-only: it may be neither replaced nor emptied
     // A regular file's access ACL as the system stores it, empty for none;
     // nullopt where it could not be read.
     std::optional<std::string> access_acl;

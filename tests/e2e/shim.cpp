@@ -1,7 +1,7 @@
 // Preloaded into quarnel by the tests, to make a moment or a neighbour that
 // is rare for real. Set in the environment:
 //   QUARNEL_SHIM_NAMED   no unnamed files, as on a file system without them;
-//   QUARNEL_SHIM_REFUSE  no new file may be made, as in a folder that takes none;
+//   QUARNEL_SHIM_REFUSE  no new file may be made, failing with that errno value;
 //   QUARNEL_SHIM_TAKE    the first fresh name is taken just before it is made;
 //   QUARNEL_SHIM_SIGNAL  a signal of that number arrives at QUARNEL_SHIM_SIGNAL_AT: "name", just
 //                        before the first fresh name is made; "named", just after; "in place", as
@@ -18,6 +18,7 @@
 //                        having written a byte to descriptor QUARNEL_SHIM_READY if set.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,12 +29,9 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" void* __libc_malloc(std::size_t size);
-
 namespace {
 
 int page = -1;  // the descriptor the page is written to
-bool out_of_memory = false;
 
 template <typename Call>
 Call next(const char* name) {
@@ -93,7 +91,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     va_end(rest);
     const bool made = (flags & O_TMPFILE) == O_TMPFILE || ((flags & O_EXCL) != 0 && fresh(name));
     const bool in_place = (flags & O_ACCMODE) == O_WRONLY && (flags & O_CREAT) == 0;
-    if (made && setting("QUARNEL_SHIM_REFUSE")) return fail(EACCES);
+    if (made && setting("QUARNEL_SHIM_REFUSE")) return fail(std::atoi(setting("QUARNEL_SHIM_REFUSE")));
     if ((flags & O_TMPFILE) == O_TMPFILE && setting("QUARNEL_SHIM_NAMED")) return fail(EOPNOTSUPP);
     if ((flags & O_PATH) != 0 && page_name(name) && setting("QUARNEL_SHIM_TOUCH")) {
         const int source = real_openat(AT_FDCWD, setting("QUARNEL_SHIM_TOUCH"), O_WRONLY | O_APPEND, 0);
@@ -106,9 +104,16 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     const int file = real_openat(folder, name, flags, mode);
     if (file >= 0 && made && fresh(name)) signal_at("named");
     if (file >= 0 && in_place) signal_at("in place");
-    if (file >= 0 && (made || in_place)) {
-        page = file;
-        out_of_memory = setting("QUARNEL_SHIM_NOMEM") != nullptr;
+    if (file >= 0 && (made || in_place)) page = file;
+    if (file >= 0 && (made || in_place) && setting("QUARNEL_SHIM_NOMEM")) {
+        // No more address space than the run holds now.
+        long size = 0;
+        std::FILE* status = std::fopen("/proc/self/statm", "r");
+        if (status == nullptr || std::fscanf(status, "%ld", &size) != 1) std::abort();
+        std::fclose(status);
+        const rlimit now{static_cast<rlim_t>(size * sysconf(_SC_PAGESIZE)),
+                         static_cast<rlim_t>(size * sysconf(_SC_PAGESIZE))};
+        setrlimit(RLIMIT_AS, &now);
     }
     return file;
 }
@@ -160,12 +165,4 @@ extern "C" ssize_t write(int file, const void* data, std::size_t size) {
         sleep(static_cast<unsigned>(std::atoi(setting("QUARNEL_SHIM_STALL"))));
     }
     return real(file, data, size);
-}
-
-extern "C" void* malloc(std::size_t size) {
-    if (out_of_memory) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    return __libc_malloc(size);
 }
