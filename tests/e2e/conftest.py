@@ -33,7 +33,7 @@ def pytest_configure(config):
     # test starts a thread, since a process with threads cannot leave its
     # namespace.
     if os.geteuid() == 0 and ctypes.CDLL(None).unshare(0x00020000) == 0:  # CLONE_NEWNS
-        OWN_MOUNTS.append(subprocess.run(["mount", "--make-rprivate", "/"]).returncode == 0)
+        OWN_MOUNTS.append(succeeds("mount", "--make-rprivate", "/"))
 
 
 def pytest_sessionfinish(session, exitstatus):
@@ -69,6 +69,11 @@ def repeat_sample(copies, name="big.c"):
 def expected(source):
     # The listing and the page of a source, by the model.
     return model.listing_and_page(read(source))
+
+
+def succeeds(*argv):
+    # Whether a command ran and succeeded; not where it is not installed.
+    return shutil.which(argv[0]) is not None and subprocess.run(argv, capture_output=True).returncode == 0
 
 
 def need(condition, reason):

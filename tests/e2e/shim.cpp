@@ -77,11 +77,6 @@ void again() {
 
 bool fresh(const char* name) { return std::strncmp(name, ".quarnel-", 9) == 0; }
 
-bool page_name(const char* name) {
-    const std::size_t length = std::strlen(name);
-    return length >= 5 && std::strcmp(name + length - 5, ".html") == 0;
-}
-
 }  // namespace
 
 extern "C" int openat(int folder, const char* name, int flags, ...) {
@@ -93,7 +88,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     const bool in_place = (flags & O_ACCMODE) == O_WRONLY && (flags & O_CREAT) == 0;
     if (made && setting("QUARNEL_SHIM_REFUSE")) return fail(std::atoi(setting("QUARNEL_SHIM_REFUSE")));
     if ((flags & O_TMPFILE) == O_TMPFILE && setting("QUARNEL_SHIM_NAMED")) return fail(EOPNOTSUPP);
-    if ((flags & O_PATH) != 0 && page_name(name) && setting("QUARNEL_SHIM_TOUCH")) {
+    if ((flags & O_PATH) != 0 && setting("QUARNEL_SHIM_TOUCH")) {  // the look at the page's name
         const int source = real_openat(AT_FDCWD, setting("QUARNEL_SHIM_TOUCH"), O_WRONLY | O_APPEND, 0);
         if (source < 0 || write(source, " ", 1) != 1) std::abort();
         close(source);
@@ -104,16 +99,10 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     const int file = real_openat(folder, name, flags, mode);
     if (file >= 0 && made && fresh(name)) signal_at("named");
     if (file >= 0 && in_place) signal_at("in place");
-    if (file >= 0 && (made || in_place)) page = file;
-    if (file >= 0 && (made || in_place) && setting("QUARNEL_SHIM_NOMEM")) {
-        // No more address space than the run holds now.
-        long size = 0;
-        std::FILE* status = std::fopen("/proc/self/statm", "r");
-        if (status == nullptr || std::fscanf(status, "%ld", &size) != 1) std::abort();
-        std::fclose(status);
-        const rlimit now{static_cast<rlim_t>(size * sysconf(_SC_PAGESIZE)),
-                         static_cast<rlim_t>(size * sysconf(_SC_PAGESIZE))};
-        setrlimit(RLIMIT_AS, &now);
+    if (file >= 0 && (made || in_place)) {
+        page = file;
+        const rlimit none{0, 0};  // no more address space than the run holds already
+        if (setting("QUARNEL_SHIM_NOMEM")) setrlimit(RLIMIT_AS, &none);
     }
     return file;
 }

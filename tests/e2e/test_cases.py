@@ -2,7 +2,6 @@
 # listing and the page it must give: one row each. After every run, each file
 # that stood before is as it was, the page aside, and no other file is left.
 import os
-import shutil
 import socket
 import stat
 import subprocess
@@ -10,7 +9,7 @@ from collections import namedtuple
 
 import pytest
 
-from conftest import DAEMON, DATA, acl, NO_FOWNER, NOBODY, USERS, need, read, write
+from conftest import DAEMON, DATA, NO_FOWNER, NOBODY, USERS, acl, need, read, succeeds, write
 from model import page
 
 DIR, FIFO, SOCKET, DEVICE = "directory", "FIFO", "socket", "device"
@@ -114,8 +113,7 @@ def make(path, entry):
     if mode is not None:
         os.chmod(path, mode)
     for command in ([["setfacl", "-m", acl]] if acl else []) + ([["chattr", flags]] if flags else []):
-        need(shutil.which(command[0]) and subprocess.run(command + [path]).returncode == 0,
-             f"{command[0]} is missing or refused here")
+        need(succeeds(*command, path), f"{command[0]} is missing or refused here")
 
 
 def snapshot():

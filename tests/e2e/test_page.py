@@ -15,7 +15,8 @@ import time
 
 import pytest
 
-from conftest import DAEMON, NO_FOWNER, NOBODY, OWN_MOUNTS, acl, expected, need, read, repeat_sample, strace, write
+from conftest import (DAEMON, NO_FOWNER, NOBODY, OWN_MOUNTS, acl, expected, need, read, repeat_sample, strace,
+                      succeeds, write)
 from model import page as page_of
 
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
@@ -45,8 +46,7 @@ def place(request, work):
         if where in mounts:
             request.getfixturevalue("tmpfs")("small", mounts[where])
             flag = {"append-only": "+a", "immutable": "+i"}.get(where)
-            return "small", {}, lambda: flag and need(subprocess.run(["chattr", flag, "small"]).returncode == 0,
-                                                      f"chattr {flag} is refused here")
+            return "small", {}, lambda: flag and need(succeeds("chattr", flag, "small"), f"chattr {flag} is missing or refused")
         os.makedirs(where, exist_ok=True)
         if where != LOCKED:
             return where, {}, lambda: None
@@ -281,7 +281,7 @@ def test_every_call_failing(where, run, place, shim, quarnel):
             write(page_path, b"previous")
             os.chown(page_path, DAEMON, DAEMON)
             os.chmod(page_path, 0o640)
-            subprocess.run(["setfacl", "-m", "u:nobody:r", page_path], capture_output=True)
+            succeeds("setfacl", "-m", "u:nobody:r", page_path)  # where it can
         lock()
         return os.lstat(page_path) if os.path.exists(page_path) else None, acl(page_path)
 
@@ -337,7 +337,7 @@ def test_sticky_folder_decided_before_writing(who, run, nobody, quarnel):
     os.chmod("sticky/s.c.html", 0o666)
     os.chown("sticky/s.c.html", *(2 * [NOBODY if who.startswith("root") else 0]))
     if who.endswith("permitted only"):
-        need(subprocess.run(["setcap", "cap_fowner=p", nobody["binary"]]).returncode == 0, "setcap is missing or refused")
+        need(succeeds("setcap", "cap_fowner=p", nobody["binary"]), "setcap is missing or refused")
     traced = strace("-e", "trace=openat", quarnel if who.startswith("root") else nobody.pop("binary"))
     options = {"binary": NO_FOWNER + traced} if who.startswith("root") else {**nobody, "binary": traced}
     run("-c", "sticky/s.c", **options)
