@@ -17,7 +17,6 @@
 #include "lexer/char_table.h"
 #include "lexer/token.h"
 #include "lexer/tokenizer.h"
-#include "platform/platform.h"
 #include "report/html_report.h"
 #include "report/listing.h"
 
@@ -49,7 +48,7 @@ int main(int argc, char* argv[]) {
     if (argc != 2) return 2;
     const std::string path = argv[1];
     const sample start = now();
-    const auto read_at = platform::file_system_now();
+    zor_page_file page(path);
     zor_source_file source(path);
     const sample loaded = now();
     zor_scanner scanner(source.get_text());
@@ -60,12 +59,9 @@ int main(int argc, char* argv[]) {
     print_listing(std::cout, token_list);
     std::cout.flush();
     const sample listed = now();
-    {
-        zor_page_file page(path + ".html", read_at);
-        if (page.is_open()) {
-            write_report(page.stream(), token_list);
-            page.commit();
-        }
+    if (page.open()) {
+        write_report(page.stream(), token_list);
+        page.commit();
     }
     const sample paged = now();
     report("load", start, loaded);

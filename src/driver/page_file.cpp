@@ -1,10 +1,7 @@
 #include "driver/page_file.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
-#include <random>
 
 namespace {
 
@@ -19,74 +16,88 @@ std::streamsize zor_page_file::file_buffer::xsputn(const char* data, std::stream
     return platform::write_file(file, data, static_cast<std::size_t>(size)) ? size : 0;
 }
 
-zor_page_file::zor_page_file(const std::string& page_path,
-                             std::chrono::system_clock::time_point source_read_at)
-    : folder(folder_of(page_path)),
-      name(std::filesystem::path(page_path).filename().string()),
-      modified_at(source_read_at) {
-    if (!folder.is_open()) return;
-    previous = folder.status(name.c_str());
-    if (previous.kind == platform::entry::directory) return;
-    const bool replaces_a_page = previous.kind == platform::entry::regular;
-    // Decided before a whole page is written to a file that could not take
-    // the page's place.
-    if (!(replaces_a_page && folder.refuses_replacing(previous)))
-        create_temporary(replaces_a_page ? static_cast<int>(previous.permissions) : -1);
-    if (!is_open() && replaces_a_page) buffer.file = folder.open_in_place(name.c_str());
+zor_page_file::zor_page_file(const std::string& source)
+    : source_path(source),
+      folder(folder_of(source + ".html")),
+      name(std::filesystem::path(source + ".html").filename().string()),
+      source_read(platform::identify(source)),
+      // Just before this moment, so that a source changed after it was read,
+      // even within the same tick of the file system's clock, is newer than
+      // its page.
+      read_at(platform::file_system_now() - std::chrono::nanoseconds(1)) {}
+
+// How the page is written, by what stands at its name: decided before
+// anything is made.
+zor_page_file::way zor_page_file::chosen_way() const {
+    using platform::entry;
+    switch (previous.kind) {
+        case entry::none:
+        case entry::other:  // a link, FIFO, socket or device: replaced, never written through
+            return folder.unchangeable() ? way::none : way::replacing;
+        case entry::regular:
+            if (previous.unchangeable) return way::none;
+            // Where a new file could not take the page's place, and would be left behind.
+            if (folder.unchangeable() || folder.refuses_replacing(previous)) return way::in_place;
+            return way::replacing;
+        case entry::directory:
+        case entry::unknown:  // not knowing what stands there is not "nothing there"
+            break;
+    }
+    return way::none;
 }
 
-// A fresh name in the page's folder, so that the rename stays on one file
-// system. Names need only differ between runs, not be secret: one that is
-// taken is never opened, only skipped.
-void zor_page_file::create_temporary(int permissions) {
-    std::mt19937_64 random(
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        reinterpret_cast<std::uintptr_t>(this));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char random_name[32];
-        std::snprintf(random_name, sizeof random_name, ".quarnel-%016llx.tmp",
-                      static_cast<unsigned long long>(random()));
-        temporary = random_name;
-        buffer.file = folder.create_temporary(temporary.c_str(), permissions);
-        if (is_open()) return;
-        if (errno != EEXIST) break;
+bool zor_page_file::open() {
+    if (!folder.is_open()) return false;
+    previous = folder.look(name.c_str());
+    way chosen = chosen_way();
+    const bool replaces_a_page = previous.kind == platform::entry::regular;
+    if (chosen == way::replacing) {
+        replacement.emplace(folder, replaces_a_page ? static_cast<int>(previous.permissions) : -1);
+        if (replacement->is_open()) {
+            if (replaces_a_page) platform::give_access(replacement->descriptor(), previous);
+            buffer.file = replacement->descriptor();
+            return true;
+        }
+        // The folder takes no new file (its mode, a full file system): the
+        // page itself may still take the new text.
+        if (replacement->folder_takes_none() && replaces_a_page) chosen = way::in_place;
+        replacement.reset();
     }
-    temporary.clear();
+    if (chosen == way::in_place) {
+        in_place.emplace(folder, name.c_str());
+        buffer.file = in_place->descriptor();
+    }
+    return buffer.file >= 0;
+}
+
+platform::file_time zor_page_file::page_date() const {
+    const platform::file_identity now = platform::identify(source_path);
+    if (now.same_file(source_read) || (!now.found && !source_read.found)) return read_at;
+    // Another file at the source's path (saved by a rename), or none: the
+    // page is older than whatever stands there, so that make rebuilds it.
+    return now.found ? now.modified - std::chrono::nanoseconds(1) : platform::file_time{};
 }
 
 void zor_page_file::commit() {
-    if (!is_open()) return;
     out.flush();
-    // Only the owner may date a file: in another user's page, written in
-    // place, the time of writing stays.
-    const bool written =
-        out.good() && (platform::set_modified_time(buffer.file, modified_at) || temporary.empty());
-    // Dated first: a page given to its previous owner may be dated only by them.
-    if (!temporary.empty() && previous.kind == platform::entry::regular)
-        platform::give_owner(buffer.file, previous);
-    const bool closed = platform::close_file(buffer.file);
     buffer.file = -1;
-    if (temporary.empty()) return;  // written in place
-    if (!written || !closed) return discard_temporary();
-    if (folder.replace(temporary.c_str(), name.c_str())) return temporary.clear();
-    write_in_place_from_temporary();  // the rename was refused after all
-    discard_temporary();
-}
-
-void zor_page_file::write_in_place_from_temporary() {
-    const int page = folder.open_in_place(name.c_str());
-    if (page < 0) return;
-    if (folder.copy(temporary.c_str(), page)) platform::set_modified_time(page, modified_at);
-    platform::close_file(page);
-}
-
-void zor_page_file::discard_temporary() {
-    if (temporary.empty()) return;
-    folder.remove(temporary.c_str());
-    temporary.clear();
-}
-
-zor_page_file::~zor_page_file() {
-    if (is_open()) platform::close_file(buffer.file);
-    discard_temporary();
+    const bool written = out.good();
+    const platform::file_time date = page_date();
+    if (in_place) {
+        if (written) in_place->finish(date);
+        in_place.reset();  // unfinished, it is dated at the epoch
+        return;
+    }
+    const int file = replacement->descriptor();
+    // A new file that keeps the time of its writing could look newer than
+    // a source changed during the run: undated, it is not put in place.
+    if (!written || !platform::set_modified_time(file, date)) return replacement.reset();
+    // Dated first: a page given to its previous owner may be dated only by them.
+    if (previous.kind == platform::entry::regular) platform::give_owner(file, previous);
+    if (replacement->finish_writing() && !replacement->take_place_of(name.c_str())) {
+        // The rename was refused after all: the complete page is copied in.
+        platform::file_in_place page(folder, name.c_str());
+        if (page.is_open() && replacement->copy_into(page.descriptor())) page.finish(date);
+    }
+    replacement.reset();
 }

@@ -1,8 +1,9 @@
 # What the end-to-end tests share: the binary under test, a fresh folder for
-# each test, one bounded run of the binary, and sources with their expected
-# listing and page.
-import glob
+# each test under the build tree, mounts of the tests' own, one bounded run
+# of the binary, and sources with their expected listing and page.
+import ctypes
 import os
+import pathlib
 import resource
 import shutil
 import subprocess
@@ -14,15 +15,25 @@ import model
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(DATA)))
-NOBODY, USERS = 65534, 100
+NOBODY, USERS, DAEMON = 65534, 100, 1
+OWN_MOUNTS = []  # holds True once the tests have a mount namespace of their own
 NO_FOWNER = ["setpriv", "--inh-caps=-fowner", "--bounding-set=-fowner"]  # root, but not the owner of every file
 
 
 def pytest_addoption(parser):
     parser.addoption("--quarnel", help="the binary under test")
     parser.addoption("--emulator", default="", help="what runs the binary (wine for quarnel.exe)")
-    parser.addoption("--build", help="the build folder, for the package tests")
+    parser.addoption("--build", help="the build folder, where the tests work and make packages")
     parser.addoption("--shim", help="the library that the tests preload into quarnel")
+
+
+def pytest_configure(config):
+    # Run as root, the tests mount in a namespace of their own, which the
+    # kernel tears down with them however they end: made here, before any
+    # test starts a thread, since a process with threads cannot leave its
+    # namespace.
+    if os.geteuid() == 0 and ctypes.CDLL(None).unshare(0x00020000) == 0:  # CLONE_NEWNS
+        OWN_MOUNTS.append(subprocess.run(["mount", "--make-rprivate", "/"]).returncode == 0)
 
 
 def pytest_sessionfinish(session, exitstatus):
@@ -42,8 +53,12 @@ def write(path, text):
         f.write(text)
 
 
-def temporary_files(folder="."):
-    return glob.glob(os.path.join(folder, ".quarnel-*"))
+def acl(path):
+    # A file's access ACL as the system stores it, or None.
+    try:
+        return os.getxattr(path, "system.posix_acl_access", follow_symlinks=False)
+    except OSError:
+        return None
 
 
 def repeat_sample(copies, name="big.c"):
@@ -61,13 +76,13 @@ def need(condition, reason):
         pytest.skip(reason)
 
 
-def strace(*options):
-    # strace writing to trace, for a run that LeakSanitizer, which cannot
+def strace(*options, output="trace"):
+    # strace writing to output, for a run that LeakSanitizer, which cannot
     # work under ptrace, then leaves alone (and that the sanitizers let the
-    # test shim be preloaded into, the shim's settings being replaced here).
+    # test shim be preloaded into).
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
-    return ["strace", "-f", "-o", "trace", "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
+    return ["strace", "-f", "-o", output, "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
 
 
 @pytest.fixture
@@ -82,17 +97,39 @@ def command(quarnel, request):
 
 
 @pytest.fixture
-def work():
-    # A fresh folder, current while the test runs, that any user may enter.
-    folder = tempfile.mkdtemp(prefix="quarnel-test-")
+def work(request):
+    # A fresh folder under the build tree, current while the test runs, that
+    # any user may enter.
+    root = os.path.join(request.config.getoption("--build"), "e2e-work")
+    os.makedirs(root, exist_ok=True)
+    folder = tempfile.mkdtemp(prefix="test-", dir=root)
     os.chmod(folder, 0o755)
     previous = os.getcwd()
     os.chdir(folder)
     yield folder
     os.chdir(previous)
-    subprocess.run(["chattr", "-R", "-i", folder], capture_output=True)
     subprocess.run(["chmod", "-R", "u+rwx", folder], capture_output=True)
     shutil.rmtree(folder)
+
+
+@pytest.fixture
+def tmpfs(work):
+    # tmpfs(FOLDER, OPTIONS) mounts a tmpfs of the tests' own on FOLDER (the
+    # work folder itself, current again, for "."), where file attributes,
+    # once set, vanish with the tests however they end.
+    need(OWN_MOUNTS == [True], "mounting needs root and a mount namespace of the tests' own")
+    points = []
+
+    def mount(folder=".", options="size=64m"):
+        points.append(os.path.abspath(folder))
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", options + ",mode=755", "tmpfs", points[-1]], check=True)
+        os.chdir(work)
+    yield mount
+    os.chdir(os.path.dirname(work))
+    for point in reversed(points):
+        subprocess.run(["umount", point], check=True)
+    os.chdir(work)
 
 
 @pytest.fixture
@@ -121,6 +158,7 @@ def nobody(quarnel, work):
     # besides its own, who can reach it wherever the build tree lies, in a
     # work folder that nobody may write.
     need(os.geteuid() == 0, "running as another user needs root")
+    need(all(f.stat().st_mode & 0o001 for f in pathlib.Path(work).parents), "other users may not enter the build tree")
     os.chmod(work, 0o777)
     shutil.copy(quarnel, "quarnel.copy")
     return {"binary": os.path.abspath("quarnel.copy"), "user": NOBODY, "group": NOBODY, "extra_groups": [USERS]}

@@ -2,6 +2,7 @@
 # listing and the page it must give: one row each. After every run, each file
 # that stood before is as it was, the page aside, and no other file is left.
 import os
+import shutil
 import socket
 import stat
 import subprocess
@@ -9,13 +10,13 @@ from collections import namedtuple
 
 import pytest
 
-from conftest import DATA, NO_FOWNER, NOBODY, USERS, need, read, write
+from conftest import DAEMON, DATA, acl, NO_FOWNER, NOBODY, USERS, need, read, write
 from model import page
 
 DIR, FIFO, SOCKET, DEVICE = "directory", "FIFO", "socket", "device"
 Case = namedtuple("Case", "name args files listing page user umask mode in_place owner",
                   defaults=(None, 0o022, None, False, None))
-Entry = namedtuple("Entry", "what mode uid gid", defaults=(None, None, None))
+Entry = namedtuple("Entry", "what mode uid gid acl flags", defaults=(None, None, None, None, None))
 
 
 K, PAGE_K = b"(0 : Word ) ->k\n", page([(b"k", "Word")])
@@ -23,7 +24,8 @@ INT_X = b"(0 : Word ) ->int\n(1 : Word ) ->x\n(2 : Symbol ) ->;\n"
 SAMPLE, SAMPLE_LISTING, SAMPLE_PAGE = (read(os.path.join(DATA, name)) for name in ("sample.c", "sample.c.listing",
                                                                                     "sample.c.html"))
 ODD = os.fsdecode(b"with space \xc3\xa9\xff.c")
-LOCKED = {"locked": Entry(DIR, 0o555), "locked/a.c": b"k"}
+LOCKED = {"locked": Entry(DIR, 0o555), "locked/a.c": b"k"}  # nobody may not write it
+APPEND_ONLY = {"ap": Entry(DIR, 0o755, flags="+a"), "ap/a.c": b"k"}
 STICKY = {"sticky": Entry(DIR, 0o1777, 1234), "sticky/a.c": b"k"}  # a third user's
 SHARED = {"shared": Entry(DIR, 0o777), "shared/a.c": b"k"}
 LONG = "/".join(["d" * 254] * 16)  # with the page's name, just short of PATH_MAX; not the temporary's
@@ -49,14 +51,15 @@ CASES = [
     # Whatever else stands at the page's name is replaced, never written through or waited on.
     *(Case(f"{name} at the page's name", "s.c", {"s.c": b"k", "s.c.html": what, "t": b"keep"}, K, PAGE_K)
       for name, what in [("link", ("link", "t")), ("dangling link", ("link", "nowhere")), ("link to the source", ("link", "s.c")),
-                         ("link to a directory", ("link", ".")), ("FIFO", FIFO), ("socket", SOCKET), ("device", DEVICE)]),
+                         ("link to a directory", ("link", ".")), ("FIFO", FIFO), ("socket", SOCKET), ("device", DEVICE),
+                         ("another user's link", Entry(("link", "t"), None, NOBODY))]),
     Case("new page under umask 027", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o027, mode=0o640),
     Case("page of mode 604", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o604)}, K, PAGE_K),
     Case("page of mode 000", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0)}, K, PAGE_K),
     Case("page of mode 666 under umask 022", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o666)}, K, PAGE_K),
     Case("new page under umask 002", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o002, mode=0o664),
     # Root keeps the page's owner and group, but no set-id bits.
-    Case("another user's page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)}, K, PAGE_K),
+    Case("another user's page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o640, NOBODY, USERS)}, K, PAGE_K),
     Case("another user's page, as root without CAP_FOWNER", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)},
          K, PAGE_K, NO_FOWNER),
     Case("page of mode 7755", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o7755, NOBODY)}, K, PAGE_K, mode=0o755),
@@ -67,10 +70,18 @@ CASES = [
          K, PAGE_K, NOBODY, in_place=True),
     Case("in place, no page", "locked/a.c", LOCKED, K, None, NOBODY),
     Case("in place, page not writable", "locked/a.c", {**LOCKED, "locked/a.c.html": b"old"}, K, None, NOBODY),
+    *(Case(f"in place, {name} at the page's name", "locked/a.c", {**LOCKED, "locked/a.c.html": Entry(what, 0o666, NOBODY)},
+           K, None, NOBODY) for name, what in [("FIFO", FIFO), ("device", DEVICE)]),
+    # An append-only folder would keep every name made in it.
+    Case("append-only folder", "ap/a.c", {**APPEND_ONLY, "ap/a.c.html": b"old"}, K, PAGE_K, in_place=True),
+    Case("append-only folder, no page", "ap/a.c", APPEND_ONLY, K, None),
+    Case("immutable page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, flags="+i")}, K, None),
     # A sticky folder would refuse to let another user's page be replaced.
     Case("sticky folder", "sticky/a.c", {**STICKY, "sticky/a.c.html": Entry(b"old", 0o666)}, K, PAGE_K, NOBODY,
          in_place=True),
     Case("sticky folder, as root", "sticky/a.c", {**STICKY, "sticky/a.c.html": Entry(b"old", 0o666, NOBODY)}, K, PAGE_K),
+    Case("the user's page in a sticky folder, with a hard link", "sticky/a.c", {**STICKY, "sticky/a.c.html": Entry(
+         b"old", 0o644, NOBODY), "sticky/link": ("hard link", "sticky/a.c.html")}, K, PAGE_K, NOBODY),
     Case("sticky folder of the user's", "mine/a.c", {"mine": Entry(DIR, 0o1777, NOBODY), "mine/a.c": b"k",
          "mine/a.c.html": Entry(b"old", 0o666)}, K, PAGE_K, NOBODY, owner=(NOBODY, NOBODY)),
     # Another user's page in a folder that all may write: a new page of the user's, in the old one's group.
@@ -78,6 +89,10 @@ CASES = [
          K, PAGE_K, NOBODY, owner=(NOBODY, USERS)),
     Case("page of mode 6755 in a shared folder", "shared/a.c", {**SHARED, "shared/a.c.html": Entry(b"old", 0o6755)},
          K, PAGE_K, NOBODY, mode=0o755, owner=(NOBODY, NOBODY)),
+    # A replaced page keeps its ACL, and gets none from its folder.
+    Case("page with an ACL", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o600, 0, DAEMON, "u:nobody:r")}, K, PAGE_K),
+    Case("folder with a default ACL", "acl/a.c", {"acl": Entry(DIR, 0o755, acl="d:u:nobody:rw"), "acl/a.c": b"k",
+         "acl/a.c.html": Entry(b"old", 0o640)}, K, PAGE_K),
     Case("folder that may not be read", "wx/a.c", {"wx": Entry(DIR, 0o333), "wx/a.c": b"k"}, K, PAGE_K, NOBODY),
 ]
 
@@ -89,26 +104,31 @@ MAKE = {DIR: lambda path: os.makedirs(path, exist_ok=True), FIFO: os.mkfifo,
 
 
 def make(path, entry):
-    what, mode, uid, gid = entry if isinstance(entry, Entry) else Entry(entry)
+    what, mode, uid, gid, acl, flags = entry if isinstance(entry, Entry) else Entry(entry)
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    write(path, what) if isinstance(what, bytes) else os.symlink(what[1], path) if isinstance(what, tuple) \
+    LINK = {"link": lambda target: os.symlink(target, path), "hard link": lambda target: os.link(target, path)}
+    write(path, what) if isinstance(what, bytes) else LINK[what[0]](what[1]) if isinstance(what, tuple) \
         else MAKE[what](path)
     if uid is not None:
         os.lchown(path, uid, uid if gid is None else gid)
     if mode is not None:
         os.chmod(path, mode)
+    for command in ([["setfacl", "-m", acl]] if acl else []) + ([["chattr", flags]] if flags else []):
+        need(shutil.which(command[0]) and subprocess.run(command + [path]).returncode == 0,
+             f"{command[0]} is missing or refused here")
 
 
 def snapshot():
     # Every entry below the current folder: its kind and mode, its owner and
-    # group, and what it holds (a file's bytes, a link's target).
+    # group, what it holds (a file's bytes, a link's target), and its ACL.
     found = {}
     for folder, names, files in os.walk("."):
         for name in names + files:
             path = os.path.normpath(os.path.join(folder, name))
             status = os.lstat(path)
             held = read(path) if stat.S_ISREG(status.st_mode) else os.readlink(path) if stat.S_ISLNK(status.st_mode) else None
-            found[path] = (stat.S_IFMT(status.st_mode), stat.S_IMODE(status.st_mode), status.st_uid, status.st_gid, held)
+            found[path] = (stat.S_IFMT(status.st_mode), stat.S_IMODE(status.st_mode), status.st_uid, status.st_gid, held,
+                           acl(path))
     return found
 
 
@@ -118,6 +138,8 @@ def test_case(case, work, run, request):
     if case.user == NO_FOWNER:
         need(os.geteuid() == 0, "dropping a capability needs root")
         options = {"binary": NO_FOWNER + [request.getfixturevalue("quarnel")]}
+    if any(getattr(entry, "flags", None) for entry in case.files.values()):
+        request.getfixturevalue("tmpfs")()  # where the flags vanish with the tests
     # Folders last, so that their own modes do not stop their files being made.
     for path, what in sorted(case.files.items(), key=lambda item: getattr(item[1], "what", item[1]) == DIR):
         make(path, what)
@@ -130,7 +152,7 @@ def test_case(case, work, run, request):
         keeps = previous is not None and previous[0] == stat.S_IFREG
         mode = case.mode if case.mode is not None else previous[1] if keeps else 0o666 & ~case.umask
         owner = case.owner or (previous[2:4] if keeps else (options.get("user", os.geteuid()), options.get("group", os.getegid())))
-        expected[page_path] = (stat.S_IFREG, mode, *owner, case.page)
+        expected[page_path] = (stat.S_IFREG, mode, *owner, case.page, previous[5] if keeps else None)
     assert run(*args, **{**options, "umask": case.umask}) == case.listing
     assert snapshot() == expected
     if case.page is not None and inode is not None:  # a page written in place keeps its file, a replaced one not
