@@ -55,7 +55,9 @@ def make_corpus(path, copies):
 
 
 def timed(argv, stdout_path, stale_page=None, pause=0):
-    """Wall seconds and peak resident kilobytes of one command, started
+    """Wall seconds, peak resident kilobytes and CPU seconds (user and
+    system: what a busy machine adds to the wall time by running others
+    stays out of them) of one command, started
     pause seconds after the last; stale_page, if given, is removed first, so
     that the command writes a new page rather than replacing one."""
     if stale_page and os.path.exists(stale_page):
@@ -69,11 +71,11 @@ def timed(argv, stdout_path, stale_page=None, pause=0):
         seconds = time.perf_counter() - start
     if status != 0:
         sys.exit(f"{argv} failed with status {status}")
-    return seconds, usage.ru_maxrss
+    return seconds, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
 
 
 def measure(binaries, source, rounds, work, fresh, pause):
-    """Median seconds of the floor, and median seconds and peak MB of each binary."""
+    """Median seconds of the floor, and median seconds, peak MB and median CPU seconds of each binary."""
     listing, page = os.path.join(work, "listing.saved"), os.path.join(work, "page.saved")
     timed([binaries[0], "-c", source], listing)
     shutil.copyfile(source + ".html", page)
@@ -84,7 +86,7 @@ def measure(binaries, source, rounds, work, fresh, pause):
         "atomic": ["sh", "-c", 'cat "$1" >/dev/null; cat "$2"; cat "$3" > "$4.new" && mv "$4.new" "$4"',
                    "atomic", source, listing, page, page_copy],
     }
-    floors, runs = {name: [] for name in floor_cmds}, {b: ([], []) for b in binaries}
+    floors, runs = {name: [] for name in floor_cmds}, {b: ([], [], []) for b in binaries}
     # Each round runs the commands in an order of its own: a run pays for
     # what the run before it left, such as memory it freed or did not free,
     # so no command may always follow the same one. (Turning one order round
@@ -98,12 +100,11 @@ def measure(binaries, source, rounds, work, fresh, pause):
                 floors[command].append(timed(floor_cmds[command], os.path.join(work, "out"), fresh and page_copy,
                                              pause)[0])
                 continue
-            seconds, kb = timed([command, "-c", source], os.path.join(work, "out"),
-                                fresh and source + ".html", pause)
-            runs[command][0].append(seconds)
-            runs[command][1].append(kb)
+            for column, value in zip(runs[command], timed([command, "-c", source], os.path.join(work, "out"),
+                                                          fresh and source + ".html", pause)):
+                column.append(value)
     return ({name: statistics.median(f) for name, f in floors.items()},
-            {b: (statistics.median(s), max(k) / 1e3) for b, (s, k) in runs.items()})
+            {b: (statistics.median(s), max(k) / 1e3, statistics.median(c)) for b, (s, k, c) in runs.items()})
 
 
 def measure_tree(binaries, folder, rounds, work):
@@ -164,12 +165,12 @@ def main():
             os.remove(source)
             os.remove(source + ".html")
     print(f"{'binary':>9} {'corpus':>7} {'MB':>6} {'seconds':>8} {'floor s':>8} {'x floor':>8} "
-          f"{'atomic s':>9} {'x atomic':>9} {'MB/s':>6} {'peak MB':>8} {'x source':>9}")
+          f"{'atomic s':>9} {'x atomic':>9} {'MB/s':>6} {'peak MB':>8} {'x source':>9} {'cpu s':>6}")
     for copies, mb, floors, by_binary in results:
         floor, atomic = floors["floor"], floors["atomic"]
-        for binary, (seconds, peak) in by_binary.items():
+        for binary, (seconds, peak, cpu) in by_binary.items():
             print(f"{names[binary]:>9} {copies:>6}x {mb:6.1f} {seconds:8.3f} {floor:8.3f} {seconds / floor:8.2f} "
-                  f"{atomic:9.3f} {seconds / atomic:9.2f} {mb / seconds:6.1f} {peak:8.1f} {peak / mb:9.2f}")
+                  f"{atomic:9.3f} {seconds / atomic:9.2f} {mb / seconds:6.1f} {peak:8.1f} {peak / mb:9.2f} {cpu:6.3f}")
     for binary in binaries:
         growth = results[1][3][binary][0] / results[0][3][binary][0]
         print(f"growth ({names[binary]}): 4x the corpus takes {growth:.2f}x the time")

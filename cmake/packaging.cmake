@@ -1,26 +1,41 @@
-# What is installed, and the packages made of it: a Debian and an RPM
-# package on Linux, a ZIP on Windows. Every date in them is the release's
+# What is installed, and the packages that CPack makes of it: a Debian
+# package on Linux, a ZIP on Windows (the RPM package is built from
+# packaging/quarnel.spec). Every date in them is the release's
 # (SOURCE_DATE_EPOCH, which scripts/release takes from the commit), and
 # compressed files keep no name or time, so that the same commit always
 # gives the same bytes.
 
-# The changelog and NEWS name the version being built, or the packages
-# would say one thing and hold another.
-file(STRINGS packaging/changelog changelog_head LIMIT_COUNT 1)
-file(STRINGS NEWS news_head LIMIT_COUNT 1)
-if(NOT changelog_head MATCHES "^quarnel \\(${PROJECT_VERSION}\\) " OR NOT news_head STREQUAL "quarnel ${PROJECT_VERSION}")
-  message(FATAL_ERROR "NEWS and packaging/changelog must begin with version ${PROJECT_VERSION}")
+# The version is stated once, in project(): NEWS, the manual and the RPM
+# spec name it, or the packages would say one thing and hold another.
+set(versioned NEWS docs/quarnel.1 packaging/quarnel.spec)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${versioned})
+file(READ NEWS news)
+file(READ docs/quarnel.1 manual)
+file(READ packaging/quarnel.spec spec)
+string(FIND "${spec}" "\n%changelog\n" changelog_start)
+string(SUBSTRING "${spec}" ${changelog_start} -1 rpm_changelog)
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+if(NOT news MATCHES "^quarnel ${version_pattern}\n"
+   OR NOT manual MATCHES "^\\.TH [^\n]* \"quarnel ${version_pattern}\""
+   OR NOT spec MATCHES "\nVersion: +${version_pattern}\n"
+   OR NOT rpm_changelog MATCHES "^\n%changelog\n\\*[^\n]* - ${version_pattern}-1\n")
+  message(FATAL_ERROR "NEWS, the .TH line of docs/quarnel.1, and the Version and the first %changelog "
+                      "entry of packaging/quarnel.spec must name version ${PROJECT_VERSION}")
 endif()
 
 set(CPACK_PACKAGE_NAME quarnel)
-set(CPACK_PACKAGE_CONTACT "quarnel maintainers <maintainers@users.noreply.c-seed-f7459034.example>")
+set(CPACK_PACKAGE_CONTACT "The quarnel authors <quarnel@quarnel.invalid>")
 set(CPACK_PACKAGE_VENDOR "The quarnel authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION "quarnel -c PATH splits one C or C++ source file into Number, Word, String,
-Symbol and Comment tokens, prints them as a numbered listing on standard
-output, and writes an HTML page with the token table to PATH.html.")
+string(REGEX MATCH "\n%description\n([^%]*[^\n%])\n" description "${spec}")
+set(CPACK_PACKAGE_DESCRIPTION "${CMAKE_MATCH_1}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# Everything is installed as one named component, and cpack installs only
+# that: its list of installed files then goes to install_manifest_quarnel.txt,
+# and install_manifest.txt stays the list of the user's own install.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME quarnel)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};quarnel;quarnel;/")
 
 if(WIN32)
   # quarnel.exe with the README, the NEWS and the licence side by side.
@@ -44,38 +59,44 @@ string(REPLACE "\n\n" "\n.\n" terms "${terms}")
 string(REPLACE "\n" "\n " terms "${terms}")
 file(WRITE ${CMAKE_BINARY_DIR}/copyright "${copyright}\nLicense: MIT\n ${terms}\n")
 
-find_program(QUARNEL_GZIP gzip REQUIRED)
-foreach(source IN ITEMS docs/quarnel.1 packaging/changelog)
-  get_filename_component(name ${source} NAME)
-  add_custom_command(OUTPUT ${name}.gz COMMAND ${QUARNEL_GZIP} -n -9 -c ${CMAKE_SOURCE_DIR}/${source} > ${name}.gz
-                     DEPENDS ${source})
+# Debian's changelog, made from the RPM spec's, so that the project keeps
+# one: each "* DAY MON DD YYYY WHO - VERSION-1" entry with its "- " items.
+string(REPLACE ";" "\\;" rpm_changelog "${rpm_changelog}")  # a ; in the text stays one
+string(REPLACE "\n" ";" rpm_changelog "${rpm_changelog}")
+set(changelog "")
+set(trailer "")
+foreach(line IN LISTS rpm_changelog)
+  if(line MATCHES "^\\* (...) (...) (..) (....) (.*) - ([0-9.]+)-1$")
+    string(APPEND changelog "${trailer}quarnel (${CMAKE_MATCH_6}) unstable; urgency=medium\n\n")
+    set(trailer "\n -- ${CMAKE_MATCH_5}  ${CMAKE_MATCH_1}, ${CMAKE_MATCH_3} ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} 12:00:00 +0000\n\n")
+  elseif(line MATCHES "^- (.*)")
+    string(APPEND changelog "  * ${CMAKE_MATCH_1}\n")
+  elseif(line MATCHES "^  (.*)")
+    string(APPEND changelog "    ${CMAKE_MATCH_1}\n")
+  endif()
 endforeach()
-add_custom_target(compressed_documents ALL DEPENDS quarnel.1.gz changelog.gz)
+string(STRIP "${changelog}${trailer}" changelog)
+file(WRITE ${CMAKE_BINARY_DIR}/changelog "${changelog}\n")
+
+# Documents over 4 KB are compressed in Debian's doc folder; the manual is
+# compressed wherever it is installed.
+find_program(QUARNEL_GZIP gzip REQUIRED)
+foreach(source IN ITEMS ${CMAKE_SOURCE_DIR}/docs/quarnel.1 ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/NEWS
+                        ${CMAKE_BINARY_DIR}/changelog)
+  get_filename_component(name ${source} NAME)
+  add_custom_command(OUTPUT ${name}.gz COMMAND ${QUARNEL_GZIP} -n -9 -c ${source} > ${name}.gz DEPENDS ${source})
+  list(APPEND compressed ${CMAKE_BINARY_DIR}/${name}.gz)
+endforeach()
+add_custom_target(compressed_documents ALL DEPENDS ${compressed})
 
 install(TARGETS quarnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/quarnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md NEWS ${CMAKE_BINARY_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# RPM-based systems keep licences here; Debian has its copyright file.
-install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/quarnel COMPONENT rpm_licence EXCLUDE_FROM_ALL)
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack-per-package.cmake)
+install(FILES ${CMAKE_BINARY_DIR}/README.md.gz ${CMAKE_BINARY_DIR}/NEWS.gz ${CMAKE_BINARY_DIR}/copyright
+              ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_GENERATOR DEB RPM)
+set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
-set(CPACK_RPM_PACKAGE_LICENSE MIT)
-set(CPACK_RPM_PACKAGE_GROUP Development/Tools)
-set(CPACK_RPM_PACKAGE_RELEASE 1)
-set(CPACK_RPM_PACKAGE_SUMMARY "List the tokens of a C or C++ source file and write them as an HTML table")
-set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1 /usr/share/licenses)
-# rpmbuild dates the package by the build and names the machine; these take
-# the release's date and a fixed name instead.
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_date_epoch 1
-%define _buildhost reproducible
-%define packager ${CPACK_PACKAGE_CONTACT}")
 include(CPack)

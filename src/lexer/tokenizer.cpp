@@ -27,6 +27,7 @@ void tokenize(zor_scanner& in) {
     // Real code has about one token per eight bytes. Reserving room for one
     // per six at once spares the list the copies and the new memory of each
     // doubling; the cap keeps a huge text from reserving what it will never use.
+    // Without it a run on the bench's corpus takes 19% more CPU time (bench/README.md).
     constexpr std::size_t reserve_cap = std::size_t{1} << 26;
     try {
         token_list.reserve(token_list.size() + std::min(in.length() / 6, reserve_cap));

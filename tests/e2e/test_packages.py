@@ -1,5 +1,8 @@
-# What users install: the build installed under a prefix, the Debian package,
-# the Windows ZIP; each binary found there lists the example right.
+# What users install: the build installed under a prefix, the Debian package
+# with its documents compressed, the Windows ZIP; each binary found there
+# lists the example right. Neither the install nor cpack touches the build's
+# install_manifest.txt, the list of a user's own install. (lintian, in CI,
+# checks the package's fields and changelog.)
 import os
 import re
 import shutil
@@ -11,18 +14,22 @@ import pytest
 from conftest import DATA, ROOT, need, read
 
 VERSION = re.search(rb"project\(quarnel VERSION ([0-9.]+)", read(os.path.join(ROOT, "CMakeLists.txt")))[1].decode()
+DEB_FILES = ["bin/quarnel", "share/doc/quarnel/NEWS.gz", "share/doc/quarnel/README.md.gz", "share/doc/quarnel/changelog.gz",
+             "share/doc/quarnel/copyright", "share/man/man1/quarnel.1.gz"]
 
 
 @pytest.fixture
 def build(request):
-    return request.config.getoption("--build")
+    manifest = os.path.join(request.config.getoption("--build"), "install_manifest.txt")
+    before = os.path.exists(manifest) and read(manifest)
+    yield request.config.getoption("--build")
+    assert (os.path.exists(manifest) and read(manifest)) == before
 
 
 def check_binary(binary):
     shutil.copy(os.path.join(ROOT, "examples", "hello.cpp"), ".")
     listing = subprocess.run([binary, "-c", "hello.cpp"], capture_output=True, check=True, timeout=60).stdout
-    expected = [read(os.path.join(DATA, name)) for name in ("hello.cpp.listing", "hello.cpp.html")]
-    assert [listing, read("hello.cpp.html")] == expected
+    assert [listing, read("hello.cpp.html")] == [read(os.path.join(DATA, n)) for n in ("hello.cpp.listing", "hello.cpp.html")]
 
 
 def cpack(generator, build):
@@ -30,21 +37,15 @@ def cpack(generator, build):
 
 
 def test_install(work, build):
-    subprocess.run(["cmake", "--install", build, "--prefix", "prefix"], capture_output=True, check=True)
-    for name in ("bin/quarnel", "share/man/man1/quarnel.1.gz", "share/doc/quarnel/README.md", "share/doc/quarnel/NEWS"):
-        assert os.path.isfile("prefix/" + name), name
+    subprocess.run(["cmake", "--install", build, "--prefix", "prefix", "--component", "quarnel"], check=True)
     check_binary("prefix/bin/quarnel")
 
 
 def test_deb(work, build):
     need(shutil.which("dpkg-deb") and shutil.which("dpkg-shlibdeps"), "dpkg-deb or dpkg-shlibdeps (dpkg-dev) is not installed")
     cpack("DEB", build)
-    deb = f"pkg/quarnel_{VERSION}_amd64.deb"
-    fields = subprocess.run(["dpkg-deb", "-f", deb, "Maintainer", "Depends"], capture_output=True, check=True).stdout
-    assert re.search(rb"^Maintainer: .*@", fields, re.M) and re.search(rb"^Depends: .*libc6", fields, re.M)
-    subprocess.run(["dpkg-deb", "-x", deb, "root"], check=True)
-    for name in ("man/man1/quarnel.1.gz", "doc/quarnel/NEWS", "doc/quarnel/copyright", "doc/quarnel/changelog.gz"):
-        assert os.path.isfile("root/usr/share/" + name), name
+    subprocess.run(["dpkg-deb", "-x", f"pkg/quarnel_{VERSION}_amd64.deb", "root"], check=True)
+    assert sorted(os.path.relpath(os.path.join(d, f), "root/usr") for d, _, names in os.walk("root") for f in names) == DEB_FILES
     check_binary("root/usr/bin/quarnel")
 
 
