@@ -134,7 +134,6 @@ def tmpfs(work):
     os.chdir(os.path.dirname(work))
     for point in reversed(points):
         subprocess.run(["umount", point], check=True)
-    os.chdir(work)
 
 
 @pytest.fixture

@@ -13,6 +13,8 @@
 //   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times;
 //   QUARNEL_SHIM_CHMOD   setting a file's mode fails, as on a file system that keeps none;
 //   QUARNEL_SHIM_TOUCH   a byte is appended to that path as the page's name is looked at;
+//   QUARNEL_SHIM_MOVE    at the first look at the source, that folder is renamed FOLDER.moved,
+//                        and a link FOLDER made to the folder elsewhere;
 //   QUARNEL_SHIM_NOMEM   memory runs out once the page's file is open;
 //   QUARNEL_SHIM_STALL   the first write to the page's file waits that many seconds first,
 //                        having written a byte to descriptor QUARNEL_SHIM_READY if set.
@@ -28,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -154,4 +157,17 @@ extern "C" ssize_t write(int file, const void* data, std::size_t size) {
         sleep(static_cast<unsigned>(std::atoi(setting("QUARNEL_SHIM_STALL"))));
     }
     return real(file, data, size);
+}
+
+extern "C" int stat(const char* path, struct stat* status) {
+    static const auto real = next<int (*)(const char*, struct stat*)>("stat");
+    static bool moved = false;
+    if (!moved && setting("QUARNEL_SHIM_MOVE")) {
+        moved = true;
+        const std::string folder = setting("QUARNEL_SHIM_MOVE");
+        if (rename(folder.c_str(), (folder + ".moved").c_str()) != 0 ||
+            symlink("elsewhere", folder.c_str()) != 0)
+            std::abort();
+    }
+    return real(path, status);
 }

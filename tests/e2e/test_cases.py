@@ -42,7 +42,6 @@ CASES = [
     Case("unreadable source", "s.c", {"s.c": Entry(b"secret", 0)}, b"", page([]), NOBODY),
     Case("read-only source", "s.c", {"s.c": Entry(b"k", 0o444)}, K, PAGE_K, NOBODY),
     Case("sample", "sample.c", {"sample.c": SAMPLE}, SAMPLE_LISTING, SAMPLE_PAGE),
-    Case("stale page", "sample.c", {"sample.c": SAMPLE, "sample.c.html": b"stale"}, SAMPLE_LISTING, SAMPLE_PAGE),
     Case("relative path", "sub/dir/f.cpp", {"sub/dir/f.cpp": b"k"}, K, PAGE_K),
     Case("odd bytes in the name", ODD, {ODD: b"k"}, K, PAGE_K),
     Case("folder path near PATH_MAX", LONG + "/a.c", {LONG + "/a.c": b"k"}, K, PAGE_K),
@@ -54,9 +53,7 @@ CASES = [
                          ("another user's link", Entry(("link", "t"), None, NOBODY))]),
     Case("new page under umask 027", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o027, mode=0o640),
     Case("page of mode 604", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o604)}, K, PAGE_K),
-    Case("page of mode 000", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0)}, K, PAGE_K),
     Case("page of mode 666 under umask 022", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o666)}, K, PAGE_K),
-    Case("new page under umask 002", "s.c", {"s.c": b"k"}, K, PAGE_K, umask=0o002, mode=0o664),
     # Root keeps the page's owner and group, but no set-id bits.
     Case("another user's page", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o640, NOBODY, USERS)}, K, PAGE_K),
     Case("another user's page, as root without CAP_FOWNER", "s.c", {"s.c": b"k", "s.c.html": Entry(b"old", 0o644, NOBODY)},
@@ -151,7 +148,6 @@ def test_case(case, work, run, request):
         mode = case.mode if case.mode is not None else previous[1] if keeps else 0o666 & ~case.umask
         owner = case.owner or (previous[2:4] if keeps else (options.get("user", os.geteuid()), options.get("group", os.getegid())))
         expected[page_path] = (stat.S_IFREG, mode, *owner, case.page, previous[5] if keeps else None)
-    assert run(*args, **{**options, "umask": case.umask}) == case.listing
-    assert snapshot() == expected
+    assert (run(*args, **{**options, "umask": case.umask}), snapshot()) == (case.listing, expected)
     if case.page is not None and inode is not None:  # a page written in place keeps its file, a replaced one not
         assert (os.lstat(page_path).st_ino == inode) == case.in_place

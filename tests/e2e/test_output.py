@@ -41,18 +41,6 @@ def test_page_whatever_the_console_takes(stdout, work, quarnel):
     assert (running.wait(60), running.stderr.read(), read("big.c.html")) == (0, b"", page)
 
 
-def test_listing_before_page(work, quarnel):
-    # The whole listing is written before the page's file is created.
-    repeat_sample(100)
-    listing = expected("big.c")[0]
-    traced = subprocess.run(strace("-e", "trace=write,openat", quarnel, "-c", "big.c"), capture_output=True, timeout=60)
-    assert traced.stdout == listing
-    trace = read("trace").decode().splitlines()
-    last_listing = max(i for i, line in enumerate(trace) if re.match(r"\d+ +write\(1,", line))
-    page_created = min(i for i, line in enumerate(trace) if re.search(r'openat\(.*(\.quarnel-|\.html")', line))
-    assert last_listing < page_created
-
-
 def test_large_pages(work, quarnel):
     # Both copies of a large text are offered large pages: whole 2 MiB pages
     # within their own mappings. A small text holds no whole large page and

@@ -19,6 +19,7 @@ CASES = [
     # a lone CR separates tokens and stays in a comment
     (b"x\ry /* p\rq */", b"(0 : Word ) ->x\r\n(1 : Word ) ->y\r\n(2 : Comment ) -> p\rq \r\n",
      page([(b"x", "Word"), (b"y", "Word"), (b" p\rq ", "Comment")])),
+    (b"k", b"(0 : Word ) ->k\r\n", None),  # a directory at the page's name: no page, nothing else left
 ]
 
 
@@ -29,18 +30,12 @@ def emulator(request):
     subprocess.run([request.config.getoption("--emulator"), request.config.getoption("--quarnel")], capture_output=True)
 
 
-@pytest.mark.parametrize("source, listing, page", CASES, ids=["LF", "CR LF", "CR"])
+@pytest.mark.parametrize("source, listing, page", CASES, ids=["LF", "CR LF", "CR", "directory at the page's name"])
 def test_text_mode(source, listing, page, work, run):
     write("a.c", source)
-    write("a.c.html", b"previous")
-    assert (run("-c", "a.c"), read("a.c.html")) == (listing, page)
-
-
-def test_directory_at_the_page_name(work, run):
-    write("b.c", b"k")
-    os.mkdir("b.c.html")
-    assert run("-c", "b.c") == b"(0 : Word ) ->k\r\n"
-    assert sorted(os.listdir(".")) == ["b.c", "b.c.html"] and os.listdir("b.c.html") == []
+    os.mkdir("a.c.html") if page is None else write("a.c.html", b"previous")
+    assert (run("-c", "a.c"), read("a.c.html") if page else os.listdir("a.c.html"), sorted(os.listdir("."))) == (
+        listing, page or [], ["a.c", "a.c.html"])
 
 
 @pytest.mark.parametrize("change", ["changed", "saved by a rename"])
