@@ -12,7 +12,9 @@
 //   QUARNEL_SHIM_CLOSE   closing the page's file fails, as a deferred write error would;
 //   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times;
 //   QUARNEL_SHIM_CHMOD   setting a file's mode fails, as on a file system that keeps none;
-//   QUARNEL_SHIM_TOUCH   a byte is appended to that path as the page's name is looked at;
+//   QUARNEL_SHIM_TOUCH   a byte is appended to that path as the page's name is looked at, and
+//                        the file dated with the clock's first reading, as a change within
+//                        the same tick of the clock would be;
 //   QUARNEL_SHIM_MOVE    at the first look at the source, that folder is renamed FOLDER.moved,
 //                        and a link FOLDER made to the folder elsewhere;
 //   QUARNEL_SHIM_NOMEM   memory runs out once the page's file is open;
@@ -34,7 +36,8 @@
 
 namespace {
 
-int page = -1;  // the descriptor the page is written to
+int page = -1;           // the descriptor the page is written to
+timespec first_reading;  // of the clock
 
 template <typename Call>
 Call next(const char* name) {
@@ -93,7 +96,8 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     if ((flags & O_TMPFILE) == O_TMPFILE && setting("QUARNEL_SHIM_NAMED")) return fail(EOPNOTSUPP);
     if ((flags & O_PATH) != 0 && setting("QUARNEL_SHIM_TOUCH")) {  // the look at the page's name
         const int source = real_openat(AT_FDCWD, setting("QUARNEL_SHIM_TOUCH"), O_WRONLY | O_APPEND, 0);
-        if (source < 0 || write(source, " ", 1) != 1) std::abort();
+        const timespec dated[2] = {{0, UTIME_OMIT}, first_reading};
+        if (source < 0 || write(source, " ", 1) != 1 || futimens(source, dated) != 0) std::abort();
         close(source);
     }
     if (in_place && setting("QUARNEL_SHIM_SWAP"))
@@ -170,4 +174,11 @@ extern "C" int stat(const char* path, struct stat* status) {
             std::abort();
     }
     return real(path, status);
+}
+
+extern "C" int clock_gettime(clockid_t clock, timespec* now) {
+    static const auto real = next<int (*)(clockid_t, timespec*)>("clock_gettime");
+    const int read = real(clock, now);
+    if (first_reading.tv_sec == 0) first_reading = *now;
+    return read;
 }
