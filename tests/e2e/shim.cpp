@@ -13,8 +13,8 @@
 //   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times;
 //   QUARNEL_SHIM_CHMOD   setting a file's mode fails, as on a file system that keeps none;
 //   QUARNEL_SHIM_TOUCH   a byte is appended to that path as the page's name is looked at, and
-//                        the file dated with the clock's first reading, as a change within
-//                        the same tick of the clock would be;
+//                        the file dated as a change within the tick of the file system's clock
+//                        in which the run first asked the time would be;
 //   QUARNEL_SHIM_MOVE    at the first look at the source, that folder is renamed FOLDER.moved,
 //                        and a link FOLDER made to the folder elsewhere;
 //   QUARNEL_SHIM_NOMEM   memory runs out once the page's file is open;
@@ -32,12 +32,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
 
-int page = -1;           // the descriptor the page is written to
-timespec first_reading;  // of the clock
+int page = -1;             // the descriptor the page is written to
+timespec coarse_at_start;  // the file system's clock when the run first asked the time
 
 template <typename Call>
 Call next(const char* name) {
@@ -96,7 +97,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     if ((flags & O_TMPFILE) == O_TMPFILE && setting("QUARNEL_SHIM_NAMED")) return fail(EOPNOTSUPP);
     if ((flags & O_PATH) != 0 && setting("QUARNEL_SHIM_TOUCH")) {  // the look at the page's name
         const int source = real_openat(AT_FDCWD, setting("QUARNEL_SHIM_TOUCH"), O_WRONLY | O_APPEND, 0);
-        const timespec dated[2] = {{0, UTIME_OMIT}, first_reading};
+        const timespec dated[2] = {{0, UTIME_OMIT}, coarse_at_start};
         if (source < 0 || write(source, " ", 1) != 1 || futimens(source, dated) != 0) std::abort();
         close(source);
     }
@@ -178,7 +179,6 @@ extern "C" int stat(const char* path, struct stat* status) {
 
 extern "C" int clock_gettime(clockid_t clock, timespec* now) {
     static const auto real = next<int (*)(clockid_t, timespec*)>("clock_gettime");
-    const int read = real(clock, now);
-    if (first_reading.tv_sec == 0) first_reading = *now;
-    return read;
+    if (coarse_at_start.tv_sec == 0) real(CLOCK_REALTIME_COARSE, &coarse_at_start);
+    return real(clock, now);
 }
