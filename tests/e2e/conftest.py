@@ -49,6 +49,7 @@ def read(path):
 
 
 def write(path, text):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     with open(path, "wb") as f:
         f.write(text)
 

@@ -78,10 +78,6 @@ void at_fresh_name(int folder, const char* name) {
     signal_at("name");
 }
 
-void again() {
-    if (setting("QUARNEL_SHIM_AGAIN")) kill(getpid(), std::atoi(setting("QUARNEL_SHIM_AGAIN")));
-}
-
 bool fresh(const char* name) { return std::strncmp(name, ".quarnel-", 9) == 0; }
 
 }  // namespace
@@ -131,7 +127,7 @@ extern "C" int renameat(int from_folder, const char* from, int folder, const cha
 
 extern "C" int unlinkat(int folder, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
-    again();
+    if (setting("QUARNEL_SHIM_AGAIN")) kill(getpid(), std::atoi(setting("QUARNEL_SHIM_AGAIN")));
     return real(folder, name, flags);
 }
 
@@ -143,7 +139,7 @@ extern "C" int close(int file) {
 
 extern "C" int futimens(int file, const timespec times[2]) {
     static const auto real = next<int (*)(int, const timespec*)>("futimens");
-    again();
+    if (setting("QUARNEL_SHIM_AGAIN")) kill(getpid(), std::atoi(setting("QUARNEL_SHIM_AGAIN")));
     return setting("QUARNEL_SHIM_DATE") ? fail(EPERM) : real(file, times);
 }
 

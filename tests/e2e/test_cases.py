@@ -101,7 +101,6 @@ MAKE = {DIR: lambda path: os.makedirs(path, exist_ok=True), FIFO: os.mkfifo,
 
 def make(path, entry):
     what, mode, uid, gid, acl, flags = entry if isinstance(entry, Entry) else Entry(entry)
-    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     LINK = {"link": lambda target: os.symlink(target, path), "hard link": lambda target: os.link(target, path)}
     write(path, what) if isinstance(what, bytes) else LINK[what[0]](what[1]) if isinstance(what, tuple) \
         else MAKE[what](path)

@@ -108,7 +108,6 @@ FAILURES = [
     ("out of inodes", "no inodes", {}, {}, "new in place"),
     ("append-only folder", "append-only", {}, {}, "new in place"),
     ("immutable folder", "immutable", {}, {}, "new in place"),
-    ("rename refused after all", ".", {"RENAME": 1}, {}, "new in place"),
     ("rename refused after all, named", ".", {"RENAME": 1, "NAMED": 1}, {}, "new in place"),
     ("rename refused after all, a small stack", ".", {"RENAME": 1}, {"limits": [(resource.RLIMIT_STACK, (64 << 10,) * 2)]},
      "new in place"),
@@ -229,8 +228,8 @@ def test_page_dated_when_its_source_was_read(where, change, dated, command, plac
     listed = first_line + running.stdout.read()
     killer.cancel()
     assert (running.wait(), listed, read(f"{folder}/s.c.html")) == (0, listing, page)
-    page_time = os.stat(f"{folder}/s.c.html").st_mtime_ns
-    source_time = os.stat(f"{folder}/s.c").st_mtime_ns if os.path.exists(f"{folder}/s.c") else None
+    page_time, source_time = (os.stat(f"{folder}/{name}").st_mtime_ns if os.path.exists(f"{folder}/{name}") else 0
+                              for name in ("s.c.html", "s.c"))
     assert ("at the epoch" if page_time == 0 else "newer" if page_time > source_time else "older"
             if page_time < source_time else "the same") == dated
 
@@ -239,7 +238,6 @@ def test_folder_moved_as_the_source_is_read(work, run, shim):
     # The page goes to the folder as it was when the run began, whatever
     # the path names by the time the page is written.
     for folder in ("sub", "elsewhere"):
-        os.mkdir(folder)
         repeat_sample(1, f"{folder}/s.c")
     run("-c", "sub/s.c", env=shim(MOVE="sub"))
     assert (read("sub.moved/s.c.html"), os.listdir("elsewhere")) == (expected("sub.moved/s.c")[1], ["s.c"])
