@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <iostream>
+#include <ostream>
 #include <string>
 
 #include "driver/page_file.h"
@@ -36,8 +36,10 @@ int main(int argc, char* argv[]) try {
     std::atexit(release_token_list);  // the tokens stay in token_list until the process ends
     tokenize(scanner);
 
-    print_listing(std::cout, token_list);
-    std::cout.flush();  // the listing is complete before the page's file is made
+    platform::standard_output
+        whole;  // waits where standard output is full, rather than cut the listing short
+    std::ostream console(&whole);
+    print_listing(console, token_list);  // complete before the page's file is made
 
     if (report.open()) {
         write_report(report.stream(), token_list);

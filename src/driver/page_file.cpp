@@ -10,11 +10,9 @@ std::string folder_of(const std::string& path) {
     return folder.empty() ? "." : folder.string();
 }
 
-}  // namespace
+using std::chrono::nanoseconds;
 
-std::streamsize zor_page_file::file_buffer::xsputn(const char* data, std::streamsize size) {
-    return platform::write_file(file, data, static_cast<std::size_t>(size)) ? size : 0;
-}
+}  // namespace
 
 zor_page_file::zor_page_file(const std::string& source)
     : source_path(source),
@@ -24,79 +22,61 @@ zor_page_file::zor_page_file(const std::string& source)
       // Just before this moment, so that a source changed after it was read,
       // even within the same tick of the file system's clock, is newer than
       // its page.
-      read_at(platform::file_system_now() - std::chrono::nanoseconds(1)) {}
+      read_at(platform::file_system_now() - nanoseconds(1)) {}
 
 // How the page is written, by what stands at its name: decided before
-// anything is made.
+// anything is made. Not knowing is never taken as a yes.
 zor_page_file::way zor_page_file::chosen_way() const {
     using platform::entry;
-    switch (previous.kind) {
-        case entry::none:
-        case entry::other:  // a link, FIFO, socket or device: replaced, never written through
-            return folder.unchangeable() ? way::none : way::replacing;
-        case entry::regular:
-            // Where a new file could not take the page's place, and would be left behind.
-            if (folder.unchangeable() || folder.refuses_replacing(previous)) return way::in_place;
-            return way::replacing;
-        case entry::directory:
-        case entry::unknown:  // not knowing what stands there is not "nothing there"
-            break;
-    }
-    return way::none;
+    if (previous.kind == entry::directory || previous.kind == entry::unknown) return way::none;
+    // A link, FIFO, socket or device is replaced, never written through.
+    const std::optional<bool> refused = folder.refuses_replacing(previous);
+    if (refused == false) return way::replacing;
+    return refused == true && previous.kind == entry::regular ? way::in_place : way::none;
 }
 
 bool zor_page_file::open() {
     if (!folder.is_open()) return false;
     previous = folder.look(name.c_str());
-    way chosen = chosen_way();
+    chosen = chosen_way();
     const bool replaces_a_page = previous.kind == platform::entry::regular;
     if (chosen == way::replacing) {
-        replacement.emplace(folder, replaces_a_page ? static_cast<int>(previous.permissions) : -1);
-        if (replacement->is_open()) {
-            if (replaces_a_page) platform::give_access(replacement->descriptor(), previous);
-            buffer.file = replacement->descriptor();
-            return true;
-        }
-        // The folder takes no new file (its mode, a full file system): the
-        // page itself may still take the new text.
-        if (replacement->folder_takes_none() && replaces_a_page) chosen = way::in_place;
-        replacement.reset();
+        // The owner's bits until the page is complete: the rest only once its owner and group are known.
+        file.emplace(folder, replaces_a_page ? static_cast<int>(previous.permissions & 0700) : -1);
+        if (!file->is_open() && file->refused() && replaces_a_page) chosen = way::in_place;
     }
-    if (chosen == way::in_place) {
-        in_place.emplace(folder, name.c_str());
-        buffer.file = in_place->descriptor();
-    }
-    return buffer.file >= 0;
+    if (chosen == way::in_place) file.emplace(folder, name.c_str());
+    if (!file || !file->is_open()) return false;
+    out.rdbuf(&*file);
+    return true;
 }
 
 platform::file_time zor_page_file::page_date() const {
     const platform::file_identity now = platform::identify(source_path);
-    if (now.same_file(source_read) || (!now.found && !source_read.found)) return read_at;
     // Another file at the source's path (saved by a rename), or none: the
     // page is older than whatever stands there, so that make rebuilds it.
-    return now.found ? now.modified - std::chrono::nanoseconds(1) : platform::file_time{};
+    if (now.found && !now.same_file(source_read)) return now.modified - nanoseconds(1);
+    if (!now.found && source_read.found) return platform::file_time{};
+    // A source dated to the whole second lies on a file system that keeps
+    // whole seconds, or FAT's even ones: a change after the read may be dated
+    // as early as the start of the even second it was read in.
+    using even_seconds = std::chrono::duration<long long, std::ratio<2>>;
+    if (source_read.found &&
+        source_read.modified == std::chrono::floor<std::chrono::seconds>(source_read.modified))
+        return std::chrono::floor<even_seconds>(read_at) - nanoseconds(1);
+    return read_at;
 }
 
 void zor_page_file::commit() {
     out.flush();
-    buffer.file = -1;
-    const bool written = out.good();
-    const platform::file_time date = page_date();
-    if (in_place) {
-        if (written) in_place->finish(date);
-        in_place.reset();  // unfinished, it is dated at the epoch
-        return;
+    // A page that keeps the time of its writing could look newer than a
+    // source changed during the run: undated, it is not kept.
+    if (out.good() && file->written() && file->date(page_date())) {
+        // Dated first: a page given to its previous owner may be dated only by them.
+        if (chosen == way::replacing && previous.kind == platform::entry::regular)
+            file->take_access_of(previous);
+        file->keep(name.c_str());
     }
-    const int file = replacement->descriptor();
-    // A new file that keeps the time of its writing could look newer than
-    // a source changed during the run: undated, it is not put in place.
-    if (!written || !platform::set_modified_time(file, date)) return replacement.reset();
-    // Dated first: a page given to its previous owner may be dated only by them.
-    if (previous.kind == platform::entry::regular) platform::give_owner(file, previous);
-    if (replacement->finish_writing() && !replacement->take_place_of(name.c_str())) {
-        // The rename was refused after all: the complete page is copied in.
-        platform::file_in_place page(folder, name.c_str());
-        if (page.is_open() && replacement->copy_into(page.descriptor())) page.finish(date);
-    }
-    replacement.reset();
+    out.rdbuf(nullptr);
+    file.reset();  // removes a new file not put in place, and dates an unfinished page in place at the epoch
 }

@@ -1,35 +1,12 @@
 #pragma once
-// The page file, written whole or not at all.
-//
-// The page goes into a new file in the page's folder, which takes the
-// page's place in one rename once it is complete and dated; until then the
-// previous page stays exactly as it was, and a new file that does not take
-// its place is removed, also when an ending signal ends the run (on Linux
-// it has no name until the rename, so that even SIGKILL leaves nothing).
-// The new page keeps the previous one's owner and group where the process
-// may set them, its ACL, and its permission bits but for set-user-ID,
-// set-group-ID and sticky; where the ACL cannot be kept, the owner's bits
-// alone. Whatever else stands at the page's name (a link, a FIFO, a
-// device) is replaced, never written through or waited on. A directory
-// there, an immutable or append-only page, or a name that cannot be looked
-// at means no page.
-//
-// Where a new file could not take the page's place (the folder takes no
-// new file, is append-only or immutable, or is sticky and the page another
-// user's), a page that is a writable regular file is written in place
-// instead; it is dated at the epoch until it is complete, so that it never
-// looks newer than its source unfinished.
-//
-// The page is dated with the moment its source was read, so that a page
-// newer than its source is a page of the source as it now is; if by then
-// the source's path names another file (saved by a rename during the run),
-// just before that file's date instead, or at the epoch if there is none.
-// Only a page written in place into another user's file keeps the time of
-// its writing.
+// The page file: PATH.html beside the source PATH, replaced whole by a new
+// file once that is complete and dated, or written in place where the
+// folder would refuse the new file for want of permission or for its
+// attributes; dated so that a page newer than its source is a page of the
+// source as it now is. The manual's FILES section states every case.
 
 #include <optional>
 #include <ostream>
-#include <streambuf>
 #include <string>
 
 #include "platform/platform.h"
@@ -49,9 +26,8 @@ public:
     /// Where the page is written while the file is open.
     std::ostream& stream() { return out; }
 
-    /// Flushes and dates the page and puts it in place; if any of it fails,
-    /// the previous page stays as it was (written in place, it is dated at
-    /// the epoch instead).
+    /// Ends the page: complete and dated, it is put in place; otherwise the
+    /// previous page stays (written in place, it is dated at the epoch).
     void commit();
 
 private:
@@ -59,24 +35,13 @@ private:
     way chosen_way() const;
     platform::file_time page_date() const;
 
-    // Passes every write straight to the file: the reports write whole
-    // blocks, and nothing else writes to it.
-    class file_buffer : public std::streambuf {
-    public:
-        int file = -1;
-
-    protected:
-        std::streamsize xsputn(const char* data, std::streamsize size) override;
-    };
-
     const std::string source_path;
     const platform::folder folder;
     const std::string name;
     const platform::file_identity source_read;
     const platform::file_time read_at;
     platform::entry previous;  // what stood at the page's name
-    std::optional<platform::new_file> replacement;
-    std::optional<platform::file_in_place> in_place;
-    file_buffer buffer;
-    std::ostream out{&buffer};
+    way chosen = way::none;
+    std::optional<platform::page_output> file;
+    std::ostream out{nullptr};
 };

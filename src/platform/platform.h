@@ -1,29 +1,26 @@
 #pragma once
-// The operating-system calls that the standard library lacks, beneath every
-// part that uses them, one source file per system: platform-linux.cpp and
-// platform-win32.cpp. Files reached through the folder that holds them; a
-// new file that takes an existing one's place only once complete, and an
-// existing file written in place that never looks finished before it is;
-// the clean-up of both when a signal or a failure past all handling ends
-// the run; file times and identities; and a hint for memory about to be
-// filled.
+// What the standard library lacks, beneath every part that uses it: the
+// clean-up when a signal or a failure past all handling ends the run, file
+// times and identities, a folder and the file a page is written to, output
+// written whole, and a hint for memory about to be filled. platform.cpp
+// holds what every system shares; platform-linux.cpp and platform-win32.cpp
+// hold the system calls (os.h).
 //
-// Files are descriptors. Nothing here throws (on Windows, where paths are
-// built, but for want of memory); a failure returns -1 or false and leaves
-// errno set.
+// Nothing here throws but for want of memory.
 
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <streambuf>
 #include <string>
 
 namespace platform {
 
-/// Ignores SIGPIPE, so that a reader that quits early only ends the
-/// listing, and SIGXFSZ, so that a page past the file-size limit fails like
-/// one on a full disk. Every signal that ends a run by default (but a fault,
-/// and one that the run was started to ignore) first cleans up the files
-/// marked below, then ends the run as it would have.
+/// Ignores SIGPIPE and SIGXFSZ, so that a reader gone or a file-size limit
+/// fails a write instead of ending the run. Every signal that ends a run by
+/// default (but a fault, and one that the run was started to ignore) first
+/// cleans up the files marked by page_output, then ends the run as it would
+/// have.
 void prepare_signals();
 
 /// Cleans up the marked files and ends the run at once with status 0: for
@@ -38,9 +35,8 @@ extern const bool text_mode_folds_line_ends;
 /// A file's time, to the nanosecond whatever the standard library's clock.
 using file_time = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
 
-/// Now, as the file system dates the files it changes: on Linux the coarse
-/// clock, which may lag the precise one by a few milliseconds, so that no
-/// file changed after this moment is ever dated before it.
+/// Now, as the file system dates the files it changes: no file changed after
+/// this moment is dated before it.
 file_time file_system_now();
 
 /// Which file a path names, and when it last changed. Two looks at a path
@@ -66,10 +62,9 @@ struct entry {
     std::optional<std::string> access_acl;
 };
 
-/// A folder, opened so that its files are reached by their names alone:
-/// a file in it can be made, replaced and written however long the
-/// folder's own path is (on Windows, where there is no such handle, through
-/// its path). It must outlive every file opened through it.
+/// A folder, opened so that its files are reached by their names alone,
+/// however long the folder's own path, and in it however it is moved. It
+/// must outlive every file opened through it.
 class folder {
 public:
     explicit folder(const std::string& path);
@@ -80,122 +75,91 @@ public:
     bool is_open() const;
     entry look(const char* name) const;
 
-    /// Whether the folder is append-only or immutable: no name in it may be
-    /// removed or replaced. Told without the right to read the folder.
-    bool unchangeable() const;
-
-    /// Whether a file put over existing would be refused: the folder is
-    /// sticky and this process owns neither existing nor the folder, nor
-    /// may act as any file's owner. Never so on Windows.
-    bool refuses_replacing(const entry& existing) const;
+    /// Whether a new file put in place of existing (or of nothing) would be
+    /// refused or left behind: the folder is append-only or immutable, or
+    /// sticky and existing another user's that this process may not act on
+    /// as its owner. nullopt where that cannot be told.
+    std::optional<bool> refuses_replacing(const entry& existing) const;
 
 private:
-    friend class new_file;
-    friend class file_in_place;
+    friend struct os;
     std::string path;  // on Windows, which has no folder handles
     int handle = -1;   // elsewhere
 };
 
-/// A new file in a folder, opened for reading and writing, which takes a
-/// name's place once complete and is removed otherwise. Where the system
-/// has unnamed files (Linux's O_TMPFILE, with /proc to name them by), it
-/// has no name until it takes the name's place, so that nothing is left
-/// behind even by SIGKILL; elsewhere it has a fresh name .quarnel-HEX.tmp
-/// that an ending signal removes (on Windows, in text mode, like a file
-/// stream).
-class new_file {
+/// A stream buffer that hands every write to a file whole: it waits while a
+/// non-blocking file is full and retries an interrupted write, and fails
+/// only where the file takes no more (a reader gone, an error).
+class file_output : public std::streambuf {
+protected:
+    std::streamsize xsputn(const char* data, std::streamsize size) override;
+    int file = -1;
+};
+
+/// Standard output.
+class standard_output : public file_output {
 public:
-    /// permissions: its permission bits (less the umask until set), or -1
-    /// for those of any new file.
-    new_file(const folder& in, int permissions);
-    ~new_file();
-    new_file(const new_file&) = delete;
-    new_file& operator=(const new_file&) = delete;
+    standard_output();
+};
+
+/// The file a page is written to: a new file in a folder, which takes a
+/// name's place once complete and is removed otherwise, or an existing file
+/// written in place, dated at the epoch unless finished. An ending signal or
+/// a failure past all handling does the same.
+class page_output : public file_output {
+public:
+    /// A new file, of the given permission bits less the umask (-1: those of
+    /// any new file). Where the system has unnamed files, it has no name until
+    /// it takes the page's place; elsewhere a fresh .quarnel-HEX.tmp.
+    page_output(const folder& in, int permissions);
+    /// The regular file name, opened without following a link or waiting on
+    /// a FIFO or a device, held against any other run writing it in place,
+    /// and emptied.
+    page_output(const folder& in, const char* name);
+    ~page_output() override;
+    page_output(const page_output&) = delete;
+    page_output& operator=(const page_output&) = delete;
 
     bool is_open() const { return file >= 0; }
-    int descriptor() const { return file; }
 
-    /// Whether the folder takes no new file, by the error that refused it:
-    /// no right to write the folder, a read-only or full file system.
-    bool folder_takes_none() const;
+    /// Whether the folder refused the new file for want of the right to
+    /// write it or for its attributes, where the page itself may still take
+    /// the text.
+    bool refused() const;
 
-    /// Ends the writing: true if every byte reached the file. A named file is
-    /// closed here, since some file systems (NFS) report write errors only
-    /// when a file is closed; an unnamed one lives on local file systems,
-    /// which report them at the write.
-    bool finish_writing();
+    /// Whether every byte written reached the file (some file systems report
+    /// write errors only as a file is closed).
+    bool written() const;
 
-    /// Puts the file in target's place, in one rename, the ending signals held
-    /// meanwhile. False if the system refused: the file is then still here,
-    /// for copy_into.
-    bool take_place_of(const char* target);
+    /// Dates the file's last change at when; false unless that took.
+    bool date(file_time when);
 
-    /// Copies the file's bytes into another, open for writing.
-    bool copy_into(int to) const;
+    /// Gives the new file like's owner and group where this process may,
+    /// or else its group; then its ACL and permission bits but for
+    /// set-user-ID, set-group-ID and sticky. Group bits only where the group
+    /// was kept; only the owner's bits where the ACL could not be given.
+    void take_access_of(const entry& like);
+
+    /// A new file takes target's place, in one rename; false, and it is
+    /// removed, where that is refused. A page in place is kept as dated.
+    bool keep(const char* target);
 
 private:
-    void make_named(int mode);
     void remove();
 
     const folder& place;
+    const bool in_place;
+    bool kept = false;
     // Empty for an unnamed file. Of a fixed size, so that naming the file
     // allocates nothing while the ending signals are held.
     char name[32] = {};
-    int file = -1;
     int failure = 0;
 };
 
-/// An existing regular file, emptied to be written in place. Until it is
-/// finished it is dated at the epoch should anything end the run (an
-/// ending signal, a failure past all handling, or this object's release),
-/// so that an unfinished file never looks newer than its source; SIGKILL
-/// alone leaves it with the time of its last write.
-class file_in_place {
-public:
-    /// Opens and empties name, only if it is a regular file: never through
-    /// a link, and never blocking on a FIFO or a device.
-    file_in_place(const folder& in, const char* name);
-    ~file_in_place();
-    file_in_place(const file_in_place&) = delete;
-    file_in_place& operator=(const file_in_place&) = delete;
-
-    bool is_open() const { return file >= 0; }
-    int descriptor() const { return file; }
-
-    /// Dates the complete file, where this process may (only its owner
-    /// may), and closes it.
-    void finish(file_time modified);
-
-private:
-    void close_marked(bool finished);
-
-    int file = -1;
-};
-
-/// Writes all of data, retrying short writes.
-bool write_file(int file, const char* data, std::size_t size);
-
-/// Dates an open file's last change; only its owner may.
-bool set_modified_time(int file, file_time when);
-
-/// Gives a new file like's access ACL (removing any that its folder gave
-/// it), then like's permission bits but for set-user-ID, set-group-ID and
-/// sticky. Where the ACL cannot be given, only the owner's bits, so that
-/// nobody who could not read like can read the file. Where the bits cannot
-/// be set, the file keeps those it was made with.
-void give_access(int file, const entry& like);
-
-/// Gives an open file the owner and group of like, or else its group, where
-/// this process may; once it is no longer this process's own, only a
-/// privileged process may date it or change its access.
-void give_owner(int file, const entry& like);
-
 /// Asks the system to back the whole 2 MiB pages within [start, start +
-/// size) with large pages: the memory is then first touched a fault per
-/// 2 MiB rather than per 4 KiB, which for the copies of a large source text
-/// is most of what filling them costs. Only a hint, given before the memory
-/// is written; where the system has no such pages (Windows, where they need
-/// a privilege, or without transparent huge pages) nothing changes.
+/// size) with large pages, so that memory about to be filled whole is first
+/// touched a fault per 2 MiB rather than per 4 KiB. Only a hint, given
+/// before the memory is written.
 void prefer_large_pages(void* start, std::size_t size);
 
 }  // namespace platform

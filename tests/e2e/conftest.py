@@ -1,9 +1,8 @@
 # What the end-to-end tests share: the binary under test, a fresh folder for
-# each test under the build tree, mounts of the tests' own, one bounded run
-# of the binary, and sources with their expected listing and page.
+# each test, file systems of the tests' own, one bounded run of the binary,
+# and sources with their expected listing and page.
 import ctypes
 import os
-import pathlib
 import resource
 import shutil
 import subprocess
@@ -23,7 +22,7 @@ NO_FOWNER = ["setpriv", "--inh-caps=-fowner", "--bounding-set=-fowner"]  # root,
 def pytest_addoption(parser):
     parser.addoption("--quarnel", help="the binary under test")
     parser.addoption("--emulator", default="", help="what runs the binary (wine for quarnel.exe)")
-    parser.addoption("--build", help="the build folder, where the tests work and make packages")
+    parser.addoption("--build", help="the build folder, where packages are made")
     parser.addoption("--shim", help="the library that the tests preload into quarnel")
 
 
@@ -69,7 +68,7 @@ def repeat_sample(copies, name="big.c"):
 
 def expected(source):
     # The listing and the page of a source, by the model.
-    return model.listing_and_page(read(source))
+    return model.listing_and_page(read(source) if os.path.exists(source) else b"")
 
 
 def succeeds(*argv):
@@ -84,8 +83,7 @@ def need(condition, reason):
 
 def strace(*options, output="trace"):
     # strace writing to output, for a run that LeakSanitizer, which cannot
-    # work under ptrace, then leaves alone (and that the sanitizers let the
-    # test shim be preloaded into).
+    # work under ptrace, then leaves alone.
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
     return ["strace", "-f", "-o", output, "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
@@ -103,12 +101,10 @@ def command(quarnel, request):
 
 
 @pytest.fixture
-def work(request):
-    # A fresh folder under the build tree, current while the test runs, that
-    # any user may enter.
-    root = os.path.join(request.config.getoption("--build"), "e2e-work")
-    os.makedirs(root, exist_ok=True)
-    folder = tempfile.mkdtemp(prefix="test-", dir=root)
+def work():
+    # A fresh folder, current while the test runs, that any user may enter
+    # wherever the build tree lies.
+    folder = tempfile.mkdtemp(prefix="quarnel-e2e-")
     os.chmod(folder, 0o755)
     previous = os.getcwd()
     os.chdir(folder)
@@ -119,20 +115,30 @@ def work(request):
 
 
 @pytest.fixture
-def tmpfs(work):
-    # tmpfs(FOLDER, OPTIONS) mounts a tmpfs of the tests' own on FOLDER (the
-    # work folder itself, current again, for "."), where file attributes,
-    # once set, vanish with the tests however they end.
+def mount(work):
+    # mount(FOLDER, KIND, OPTIONS) mounts a file system of the tests' own on
+    # FOLDER: a tmpfs, a ramfs, a bindfs of the folder itself, or an ext4
+    # image ("ext4 -I 128": of whole seconds). File attributes set there
+    # vanish with the tests however they end.
     need(OWN_MOUNTS == [True], "mounting needs root and a mount namespace of the tests' own")
     points = []
 
-    def mount(folder=".", options="size=64m"):
-        points.append(os.path.abspath(folder))
+    def make(folder, kind="tmpfs", options="size=64m"):
         os.makedirs(folder, exist_ok=True)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", options + ",mode=755", "tmpfs", points[-1]], check=True)
-        os.chdir(work)
-    yield mount
-    os.chdir(os.path.dirname(work))
+        if kind == "bindfs":  # over the folder itself, with what it holds
+            need(shutil.which("bindfs"), "bindfs is not installed")
+            argv = ["bindfs", *options.split(), folder, folder]
+        elif kind.startswith("ext4"):
+            subprocess.run(["truncate", "-s", "8M", folder + ".img"], check=True)
+            subprocess.run(["mkfs.ext4", "-q", *kind.split()[1:], folder + ".img"], check=True, capture_output=True)
+            argv = ["mount", "-o", "loop", folder + ".img", folder]
+        else:
+            argv = ["mount", "-t", kind, "-o", options + ",mode=755", kind, folder]
+        subprocess.run(argv, check=True, capture_output=True)
+        points.append(os.path.abspath(folder))
+        os.chdir(os.getcwd())  # into what is mounted over the current folder, if it is
+    yield make
+    os.chdir(work)
     for point in reversed(points):
         subprocess.run(["umount", point], check=True)
 
@@ -158,12 +164,23 @@ def run(command):
 
 
 @pytest.fixture
+def shim(request, work):
+    # The environment that preloads the test shim, with its settings; a copy
+    # of the shim in the work folder, so that any user's run may load it.
+    library = shutil.copy(request.config.getoption("--shim"), os.path.join(work, ".shim.so"))
+
+    def environment(**settings):
+        return dict(os.environ, LD_PRELOAD=library,
+                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0",
+                    **{"QUARNEL_SHIM_" + key: str(value) for key, value in settings.items() if value is not None})
+    return environment
+
+
+@pytest.fixture
 def nobody(quarnel, work):
     # Options that run a copy of quarnel as the user nobody, in the group users
-    # besides its own, who can reach it wherever the build tree lies, in a
-    # work folder that nobody may write.
+    # besides its own, in a work folder that nobody may write.
     need(os.geteuid() == 0, "running as another user needs root")
-    need(all(f.stat().st_mode & 0o001 for f in pathlib.Path(work).parents), "other users may not enter the build tree")
     os.chmod(work, 0o777)
-    shutil.copy(quarnel, "quarnel.copy")
-    return {"binary": os.path.abspath("quarnel.copy"), "user": NOBODY, "group": NOBODY, "extra_groups": [USERS]}
+    copy = shutil.copy(quarnel, os.path.join(work, ".quarnel"))
+    return {"binary": copy, "user": NOBODY, "group": NOBODY, "extra_groups": [USERS]}

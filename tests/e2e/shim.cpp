@@ -1,25 +1,25 @@
 // Preloaded into quarnel by the tests, to make a moment or a neighbour that
-// is rare for real. Set in the environment:
-//   QUARNEL_SHIM_NAMED   no unnamed files, as on a file system without them;
-//   QUARNEL_SHIM_REFUSE  no new file may be made, failing with that errno value;
-//   QUARNEL_SHIM_TAKE    the first fresh name is taken just before it is made;
-//   QUARNEL_SHIM_SIGNAL  a signal of that number arrives at QUARNEL_SHIM_SIGNAL_AT: "name", just
-//                        before the first fresh name is made; "named", just after; "in place", as
-//                        the page is opened in place;
-//   QUARNEL_SHIM_AGAIN   a signal of that number arrives as a file is removed or dated;
-//   QUARNEL_SHIM_RENAME  no rename is allowed, as where a folder refuses one;
-//   QUARNEL_SHIM_SWAP    that path is renamed over the page just before it is opened in place;
-//   QUARNEL_SHIM_CLOSE   closing the page's file fails, as a deferred write error would;
-//   QUARNEL_SHIM_DATE    dating a file fails, as on a file system that keeps no times;
-//   QUARNEL_SHIM_CHMOD   setting a file's mode fails, as on a file system that keeps none;
-//   QUARNEL_SHIM_TOUCH   a byte is appended to that path as the page's name is looked at, and
-//                        the file dated as a change within the tick of the file system's clock
-//                        in which the run first asked the time would be;
-//   QUARNEL_SHIM_MOVE    at the first look at the source, that folder is renamed FOLDER.moved,
-//                        and a link FOLDER made to the folder elsewhere;
-//   QUARNEL_SHIM_NOMEM   memory runs out once the page's file is open;
-//   QUARNEL_SHIM_STALL   the first write to the page's file waits that many seconds first,
-//                        having written a byte to descriptor QUARNEL_SHIM_READY if set.
+// is rare for real. Set in the environment (ERRNO: a number):
+//   QUARNEL_SHIM_NAMED=ERRNO   no unnamed files: asking for one fails so;
+//   QUARNEL_SHIM_REFUSE=ERRNO  no new file may be made: it fails so;
+//   QUARNEL_SHIM_LINK=ERRNO, QUARNEL_SHIM_RENAME=ERRNO  naming the new file, or renaming it, fails so;
+//   QUARNEL_SHIM_DATE=ERRNO    dating a file fails so; 0: it succeeds but changes nothing;
+//   QUARNEL_SHIM_CHMOD         setting a file's mode fails, as on a file system that keeps none;
+//   QUARNEL_SHIM_CLOSE         closing a copy of the page's descriptor fails, like a deferred write error;
+//   QUARNEL_SHIM_NOMEM         memory runs out once the page's file is open; QUARNEL_SHIM_TAKE the
+//   first fresh name is taken just before it is made; QUARNEL_SHIM_AT_SOURCE, QUARNEL_SHIM_AT_PAGE,
+//   QUARNEL_SHIM_AT_PLACE  a shell command run at the
+//                              first look at the source, at the look at the page's name (the
+//                              source read and listed), as the page is opened in place; $TICK is
+//                              the file system's clock when the run first asked the time;
+//   QUARNEL_SHIM_SIGNAL        a signal of that number arrives at QUARNEL_SHIM_SIGNAL_AT: "name",
+//                              just before the first fresh name is made; "named", just after; "in
+//                              place", as the page is opened in place; "again", as a file is
+//                              removed or dated;
+//   QUARNEL_SHIM_STALL         before the first write to the page's file, and before waiting for
+//                              another run's hold on it, a byte goes to descriptor
+//                              QUARNEL_SHIM_READY; the first write then waits for a byte on
+//                              descriptor QUARNEL_SHIM_STALL.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -33,7 +33,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
 
 namespace {
 
@@ -45,19 +44,13 @@ Call next(const char* name) {
     return reinterpret_cast<Call>(dlsym(RTLD_NEXT, name));
 }
 
-int real_openat(int folder, const char* name, int flags, mode_t mode) {
-    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
-    return real(folder, name, flags, mode);
-}
-
 const char* setting(const char* name) { return std::getenv(name); }
 
-int fail(int error) {
-    errno = error;
+int fail(const char* name) {
+    errno = std::atoi(setting(name));
     return -1;
 }
 
-// Sends the signal QUARNEL_SHIM_SIGNAL, once, if the moment is QUARNEL_SHIM_SIGNAL_AT.
 void signal_at(const char* moment) {
     static bool sent = false;
     const char* at = setting("QUARNEL_SHIM_SIGNAL_AT");
@@ -66,11 +59,30 @@ void signal_at(const char* moment) {
     kill(getpid(), std::atoi(setting("QUARNEL_SHIM_SIGNAL")));
 }
 
+void run_at(const char* moment) {
+    const char* command = setting(moment);
+    if (!command) return;
+    char tick[64];
+    std::snprintf(tick, sizeof tick, "%lld.%09ld", static_cast<long long>(coarse_at_start.tv_sec),
+                  coarse_at_start.tv_nsec);
+    setenv("TICK", tick, 1);
+    unsetenv("LD_PRELOAD");  // the command runs as itself
+    if (std::system(command) != 0) std::abort();
+}
+
+void tell_ready() {
+    if (setting("QUARNEL_SHIM_READY") && write(std::atoi(setting("QUARNEL_SHIM_READY")), "r", 1) != 1)
+        std::abort();
+}
+
+bool fresh(const char* name) { return std::strncmp(name, ".quarnel-", 9) == 0; }
+
 // Just before the first fresh name is made.
 void at_fresh_name(int folder, const char* name) {
     static bool first = true;
     if (first && setting("QUARNEL_SHIM_TAKE")) {
-        const int taken = real_openat(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+        const int taken = real(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (taken < 0 || write(taken, "taken", 5) != 5) std::abort();
         close(taken);
     }
@@ -78,29 +90,23 @@ void at_fresh_name(int folder, const char* name) {
     signal_at("name");
 }
 
-bool fresh(const char* name) { return std::strncmp(name, ".quarnel-", 9) == 0; }
-
 }  // namespace
 
 extern "C" int openat(int folder, const char* name, int flags, ...) {
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
     std::va_list rest;
     va_start(rest, flags);
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, mode_t) : 0;
     va_end(rest);
-    const bool made = (flags & O_TMPFILE) == O_TMPFILE || ((flags & O_EXCL) != 0 && fresh(name));
-    const bool in_place = (flags & O_ACCMODE) == O_WRONLY && (flags & O_CREAT) == 0;
-    if (made && setting("QUARNEL_SHIM_REFUSE")) return fail(std::atoi(setting("QUARNEL_SHIM_REFUSE")));
-    if ((flags & O_TMPFILE) == O_TMPFILE && setting("QUARNEL_SHIM_NAMED")) return fail(EOPNOTSUPP);
-    if ((flags & O_PATH) != 0 && setting("QUARNEL_SHIM_TOUCH")) {  // the look at the page's name
-        const int source = real_openat(AT_FDCWD, setting("QUARNEL_SHIM_TOUCH"), O_WRONLY | O_APPEND, 0);
-        const timespec dated[2] = {{0, UTIME_OMIT}, coarse_at_start};
-        if (source < 0 || write(source, " ", 1) != 1 || futimens(source, dated) != 0) std::abort();
-        close(source);
-    }
-    if (in_place && setting("QUARNEL_SHIM_SWAP"))
-        renameat(AT_FDCWD, setting("QUARNEL_SHIM_SWAP"), folder, name);
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE, made = unnamed || (flags & O_CREAT) != 0;
+    // Any opening for writing of what exists: the page in place.
+    const bool in_place = (flags & O_ACCMODE) != O_RDONLY && !made;
+    if (made && setting("QUARNEL_SHIM_REFUSE")) return fail("QUARNEL_SHIM_REFUSE");
+    if (unnamed && setting("QUARNEL_SHIM_NAMED")) return fail("QUARNEL_SHIM_NAMED");
+    if ((flags & O_PATH) != 0 && folder != AT_FDCWD) run_at("QUARNEL_SHIM_AT_PAGE");
+    if (in_place) run_at("QUARNEL_SHIM_AT_PLACE");
     if (made && fresh(name)) at_fresh_name(folder, name);
-    const int file = real_openat(folder, name, flags, mode);
+    const int file = real(folder, name, flags, mode);
     if (file >= 0 && made && fresh(name)) signal_at("named");
     if (file >= 0 && in_place) signal_at("in place");
     if (file >= 0 && (made || in_place)) {
@@ -113,6 +119,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
 
 extern "C" int linkat(int from_folder, const char* from, int folder, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    if (setting("QUARNEL_SHIM_LINK")) return fail("QUARNEL_SHIM_LINK");
     at_fresh_name(folder, name);
     const int linked = real(from_folder, from, folder, name, flags);
     if (linked == 0) signal_at("named");
@@ -121,31 +128,50 @@ extern "C" int linkat(int from_folder, const char* from, int folder, const char*
 
 extern "C" int renameat(int from_folder, const char* from, int folder, const char* name) {
     static const auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
-    return setting("QUARNEL_SHIM_RENAME") && fresh(from) ? fail(EPERM)
+    return setting("QUARNEL_SHIM_RENAME") && fresh(from) ? fail("QUARNEL_SHIM_RENAME")
                                                          : real(from_folder, from, folder, name);
 }
 
 extern "C" int unlinkat(int folder, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
-    if (setting("QUARNEL_SHIM_AGAIN")) kill(getpid(), std::atoi(setting("QUARNEL_SHIM_AGAIN")));
+    signal_at("again");
     return real(folder, name, flags);
+}
+
+extern "C" int dup(int file) {
+    static const auto real = next<int (*)(int)>("dup");
+    const int copy = real(file);
+    if (copy >= 0 && file == page && setting("QUARNEL_SHIM_CLOSE")) page = copy;
+    return copy;
 }
 
 extern "C" int close(int file) {
     static const auto real = next<int (*)(int)>("close");
     const int closed = real(file);
-    return file == page && setting("QUARNEL_SHIM_CLOSE") ? fail(EIO) : closed;
+    return file == page && setting("QUARNEL_SHIM_CLOSE") ? (errno = EIO, -1) : closed;
 }
 
 extern "C" int futimens(int file, const timespec times[2]) {
     static const auto real = next<int (*)(int, const timespec*)>("futimens");
-    if (setting("QUARNEL_SHIM_AGAIN")) kill(getpid(), std::atoi(setting("QUARNEL_SHIM_AGAIN")));
-    return setting("QUARNEL_SHIM_DATE") ? fail(EPERM) : real(file, times);
+    signal_at("again");
+    if (setting("QUARNEL_SHIM_DATE"))
+        return std::atoi(setting("QUARNEL_SHIM_DATE")) ? fail("QUARNEL_SHIM_DATE") : 0;
+    return real(file, times);
 }
 
 extern "C" int fchmod(int file, mode_t mode) {
     static const auto real = next<int (*)(int, mode_t)>("fchmod");
-    return setting("QUARNEL_SHIM_CHMOD") ? fail(EPERM) : real(file, mode);
+    return setting("QUARNEL_SHIM_CHMOD") ? (errno = EPERM, -1) : real(file, mode);
+}
+
+extern "C" int fcntl(int file, int command, ...) {
+    static const auto real = next<int (*)(int, int, ...)>("fcntl");
+    std::va_list rest;
+    va_start(rest, command);
+    void* argument = va_arg(rest, void*);
+    va_end(rest);
+    if (command == F_OFD_SETLKW && real(file, F_OFD_SETLK, argument) != 0) tell_ready();  // it waits
+    return real(file, command, argument);
 }
 
 extern "C" ssize_t write(int file, const void* data, std::size_t size) {
@@ -153,23 +179,19 @@ extern "C" ssize_t write(int file, const void* data, std::size_t size) {
     static bool stalled = false;
     if (file == page && setting("QUARNEL_SHIM_STALL") && !stalled) {
         stalled = true;
-        if (setting("QUARNEL_SHIM_READY") && real(std::atoi(setting("QUARNEL_SHIM_READY")), "s", 1) != 1)
-            std::abort();
-        sleep(static_cast<unsigned>(std::atoi(setting("QUARNEL_SHIM_STALL"))));
+        tell_ready();
+        char byte;
+        while (read(std::atoi(setting("QUARNEL_SHIM_STALL")), &byte, 1) < 0 && errno == EINTR) {
+        }
     }
     return real(file, data, size);
 }
 
 extern "C" int stat(const char* path, struct stat* status) {
     static const auto real = next<int (*)(const char*, struct stat*)>("stat");
-    static bool moved = false;
-    if (!moved && setting("QUARNEL_SHIM_MOVE")) {
-        moved = true;
-        const std::string folder = setting("QUARNEL_SHIM_MOVE");
-        if (rename(folder.c_str(), (folder + ".moved").c_str()) != 0 ||
-            symlink("elsewhere", folder.c_str()) != 0)
-            std::abort();
-    }
+    static bool first = true;
+    if (first) run_at("QUARNEL_SHIM_AT_SOURCE");
+    first = false;
     return real(path, status);
 }
 

@@ -1,140 +1,163 @@
 # The page is the previous one or the complete new one, whatever stops a run
-# from writing it; it is written in place only where no new file could take
-# its place, and then never looks finished before it is; it is dated with
-# the moment its source was read, or before a source that replaced it; and
-# no run leaves a name behind.
+# from writing it; it is written in place only where the folder refuses a
+# new file for want of permission or for its attributes, and then never
+# looks finished before it is; it is dated with the moment its source was
+# read, or before a source that replaced it; and no run leaves a name behind.
 import os
 import re
 import resource
 import select
 import signal
 import stat
+import struct
 import subprocess
-import threading
-import time
 
 import pytest
 
-from conftest import (DAEMON, NO_FOWNER, NOBODY, OWN_MOUNTS, acl, expected, need, read, repeat_sample, strace,
-                      succeeds, write)
-from model import page as page_of
+from conftest import DAEMON, NO_FOWNER, NOBODY, OWN_MOUNTS, acl, expected, need, read, repeat_sample, strace, succeeds, \
+    write
 
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
-LOCKED = "locked"  # nobody's page in a folder nobody may not write: written in place
-
-
-@pytest.fixture
-def shim(request):
-    # The environment that preloads the test shim, with its settings.
-    def environment(**settings):
-        return dict(os.environ, LD_PRELOAD=request.config.getoption("--shim"),
-                    ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0",
-                    **{"QUARNEL_SHIM_" + key: str(value) for key, value in settings.items()})
-    return environment
+EACCES, EPERM, EIO, EINVAL, EISDIR, ENOSPC, EROFS, EOPNOTSUPP, EDQUOT = 13, 1, 5, 22, 21, 28, 30, 95, 122
+FSIZE_40K = [(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]
+EARLIER = 1_700_000_000_123_456_789  # long before any run, in nanoseconds
 
 
 @pytest.fixture
 def place(request, work):
-    # place(WHERE) makes the folder that a source and its page go in, and
-    # returns it with the options that run quarnel there and what locks it
-    # once the page is written: "." or any folder name, LOCKED, or a file
-    # system of its own: "full" (no room for the page), "no inodes" (no new
-    # file, but room), "no room" (neither), "append-only" or "immutable".
+    # place(WHERE) makes the folder f that a source and its page go in, and
+    # returns the options that run quarnel there and what locks it once they
+    # are written. WHERE: "." (a plain folder), "locked" (nobody's page in a
+    # folder nobody may not write, written in place by nobody's run), or a
+    # file system of its own: "full" (no room for the page), "no inodes"
+    # (room, but no new file), "append-only", "immutable", "whole seconds"
+    # (ext4 of 128-byte inodes), "fuse" (bindfs, which dates a file only when
+    # given both of its times).
     def make(where):
-        mount = {"full": "size=64k", "no inodes": "size=1m,nr_inodes=3", "no room": "size=64k,nr_inodes=3",
-                 "append-only": "+a", "immutable": "+i"}.get(where)  # a size, or a flag on a tmpfs of 64 MB
-        if mount:
-            request.getfixturevalue("tmpfs")("small", mount if "=" in mount else "size=64m")
-            return "small", {}, lambda: "=" in mount or need(succeeds("chattr", mount, "small"), "chattr is missing or refused")
-        os.makedirs(where, exist_ok=True)
-        if where != LOCKED:
-            return where, {}, lambda: None
-        return where, dict(request.getfixturevalue("nobody")), lambda: (
-            os.chown(f"{where}/s.c.html", NOBODY, NOBODY), os.chmod(where, 0o555))
+        if where in (".", "locked"):
+            os.makedirs("f")
+        else:
+            request.getfixturevalue("mount")("f", *{
+                "full": ("tmpfs", "size=64k"), "no inodes": ("tmpfs", "size=1m,nr_inodes=3"),
+                "whole seconds": ("ext4 -I 128", ""), "fuse": ("bindfs", "")}.get(where, ("tmpfs", "size=64m")))
+        if where in ("append-only", "immutable"):
+            return {}, lambda: need(succeeds("chattr", "+a" if where == "append-only" else "+i", "f"),
+                                    "chattr is missing or refused")
+        if where != "locked":
+            return {}, lambda: None
+        return dict(request.getfixturevalue("nobody")), lambda: (
+            [os.chown(f"f/{name}", NOBODY, NOBODY) for name in os.listdir("f")], os.chmod("f", 0o555))
     return make
 
 
-def outcome(folder, page, inode):
+def prepared(lock, copies=30):
+    # A source, dated long before the run, and a previous page in f, locked:
+    # the expected listing and page, and the previous page's inode.
+    repeat_sample(copies, "f/s.c")
+    os.utime("f/s.c", ns=(EARLIER, EARLIER))
+    write("f/s.c.html", b"previous")
+    lock()
+    return (*expected("f/s.c"), os.stat("f/s.c.html").st_ino)
+
+
+def outcome(page, inode):
     # Which page is left: "previous"; "new" (replaced) or "new in place",
-    # newer than its source; "new but stale" or "stale" (cut short), no newer
-    # than its source; "none"; or else the kind of what stands there.
-    path = f"{folder}/s.c.html"
-    if not os.path.lexists(path):
+    # newer than its source; "stale" (in place, cut short or undated, no newer
+    # than its source); "none"; or else the kind of what stands there.
+    if not os.path.lexists("f/s.c.html"):
         return "none"
-    status = os.lstat(path)
+    status = os.lstat("f/s.c.html")
     if not stat.S_ISREG(status.st_mode):
         return stat.filemode(status.st_mode)[0]  # l for a link, p for a FIFO
-    text, fresh = read(path), status.st_mtime_ns > os.stat(f"{folder}/s.c").st_mtime_ns
+    text, fresh = read("f/s.c.html"), status.st_mtime_ns > os.stat("f/s.c").st_mtime_ns
     if text == b"previous":
         return "previous"
-    if text in (page, page_of([])):
-        return ("new" if status.st_ino != inode else "new in place") + ("" if text == page else " empty table") + (
-            "" if fresh else " but stale")
-    return "stale" if not fresh else repr(text[:60])
+    if not fresh:
+        return "stale"
+    if text in (page, expected("/dev/null")[1]):
+        return ("new" if status.st_ino != inode else "new in place") + ("" if text == page else " empty table")
+    return repr(text[:60])
 
 
-def prepared(place, where, copies=30):
-    # A source and a previous page in place(where), locked: the folder, the
-    # expected listing and page, the previous page's inode, and the options.
-    folder, options, lock = place(where)
-    repeat_sample(copies, f"{folder}/s.c")
-    write(f"{folder}/s.c.html", b"previous")
-    lock()
-    return folder, expected(f"{folder}/s.c"), os.stat(f"{folder}/s.c.html").st_ino, options
+def rights(path):
+    # Who may do what with a file, by its mode and ACL: {(kind, id): bits}.
+    status, entries = os.lstat(path), acl(path) or b""
+    found = {("user", status.st_uid): status.st_mode >> 6 & 7, ("group", status.st_gid): status.st_mode >> 3 & 7,
+             ("other", None): status.st_mode & 7}
+    tags = [struct.unpack_from("<HHI", entries, at) for at in range(4, len(entries), 8)]
+    mask = next((bits for tag, bits, _ in tags if tag == 16), 7)
+    for tag, bits, who in tags:  # named users, the owning group, named groups
+        if tag in (2, 4, 8):
+            found[("user" if tag == 2 else "group", status.st_gid if tag == 4 else who)] = bits & mask
+    return found
 
 
-def names_left(folder):
-    # What the files left beside the source and its page hold.
-    return sorted(read(f"{folder}/{name}") for name in set(os.listdir(folder)) - {"s.c", "s.c.html"})
+def names_left():
+    # What the files left in f beside the source and its page hold.
+    return sorted(read(f"f/{name}") for name in set(os.listdir("f")) - {"s.c", "s.c.html"})
 
 
-FSIZE_40K = [(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]
+def traced(quarnel, fails):
+    # quarnel under strace, failing calls by fails: "[PATH ]CALL:error=...".
+    path, _, inject = fails.rpartition(" ")
+    return strace(*(["-P", os.path.abspath(path)] if path else []), "-e", f"inject={inject}", quarnel, output="/dev/null")
 
 
 FAILURES = [
-    # name, where, shim settings, options (fails: a call that fails, by strace, or /proc hidden), which page is left
-    ("file-size limit", ".", {}, {"limits": FSIZE_40K}, "previous"),
-    ("full file system", "full", {}, {}, "previous"),
-    ("closing fails, named", ".", {"NAMED": 1, "CLOSE": 1}, {}, "previous"),
-    ("cannot be dated", ".", {"DATE": 1}, {}, "previous"),  # it would look fresher than it is
-    ("memory runs out, the page's file open", ".", {"NOMEM": 1}, {}, "previous"),
-    ("read error", ".", {}, {"fails": "read"}, "previous, no listing"),
-    ("seek error", ".", {}, {"fails": "lseek"}, "previous, no listing"),
-    # Written in place only where no new file could take the page's place.
-    ("mode cannot be set", ".", {"CHMOD": 1}, {}, "new"),
-    ("no /proc to name an unnamed file through", ".", {}, {"fails": "/proc"}, "new"),
-    ("folder takes no new file", ".", {"REFUSE": 13}, {}, "new in place"),  # EACCES
-    ("an I/O error makes no new file", ".", {"REFUSE": 5}, {}, "previous"),  # EIO
-    ("out of inodes", "no inodes", {}, {}, "new in place"),
-    ("append-only folder", "append-only", {}, {}, "new in place"),
-    ("immutable folder", "immutable", {}, {}, "new in place"),
-    ("rename refused after all, named", ".", {"RENAME": 1, "NAMED": 1}, {}, "new in place"),
-    ("rename refused after all, a small stack", ".", {"RENAME": 1}, {"limits": [(resource.RLIMIT_STACK, (64 << 10,) * 2)]},
-     "new in place"),
+    # name, where, shim settings (and fails: calls failed by strace, or /proc hidden; limits), which page is left
+    ("file-size limit", ".", {"limits": FSIZE_40K}, "previous"),
+    ("full file system", "full", {}, "previous"),
+    ("out of inodes", "no inodes", {}, "previous"),
+    # Written in place only where the folder refuses a new file for want of permission or for its attributes.
+    *((f"no new file: {name}", ".", {"REFUSE": number}, left) for name, number, left in [
+        ("EACCES", EACCES, "new in place"), ("EPERM", EPERM, "new in place"), ("EROFS", EROFS, "previous"),
+        ("ENOSPC", ENOSPC, "previous"), ("EDQUOT", EDQUOT, "previous"), ("EIO", EIO, "previous")]),
+    ("append-only folder", "append-only", {}, "new in place"),
+    ("immutable folder", "immutable", {}, "new in place"),
+    *((f"no unnamed files: {name}", ".", {"NAMED": number}, "new") for name, number in [
+        ("EOPNOTSUPP", EOPNOTSUPP), ("EISDIR", EISDIR), ("EINVAL", EINVAL)]),
+    ("no /proc to name an unnamed file through", ".", {"fails": "/proc"}, "new"),
+    # A complete page that cannot take the previous one's place is removed; its hard links keep their text.
+    *((f"{call.lower()} refused: {name}{', named' * named}", ".", {call: number, "NAMED": EOPNOTSUPP if named else None},
+       "previous") for call, name, number, named in [("LINK", "EDQUOT", EDQUOT, 0), ("RENAME", "EIO", EIO, 0),
+                                                     ("RENAME", "ENOSPC", ENOSPC, 1)]),
+    ("a deferred write error", ".", {"CLOSE": 1}, "previous"),
+    ("cannot be dated", ".", {"DATE": EPERM}, "previous"),
+    ("the date does not take", ".", {"DATE": 0}, "previous"),
+    ("memory runs out, the page's file open", ".", {"NOMEM": 1}, "previous"),
+    ("mode cannot be set", ".", {"CHMOD": 1}, "new"),
+    ("read error", ".", {"fails": "f/s.c read:error=EIO"}, "previous, no listing"),
+    ("seek error", ".", {"fails": "f/s.c lseek:error=EIO"}, "previous, no listing"),
+    # Standard output: a full or interrupted one waits, only a failing one ends the listing.
+    *((f"standard output answers {name}", ".", {"fails": f"write:error={name}:when=1"}, left) for name, left in [
+        ("EAGAIN", "new"), ("EINTR", "new"), ("EPIPE", "new, no listing"), ("EIO", "new, no listing")]),
     # Unfinished in place, the page is no newer than its source.
-    ("in place, out of room", "no room", {}, {}, "stale"),
-    ("in place, file-size limit", LOCKED, {}, {"limits": FSIZE_40K}, "stale"),
-    ("in place, memory runs out", LOCKED, {"NOMEM": 1}, {}, "stale"),
-    ("in place, cannot be dated", LOCKED, {"DATE": 1}, {}, "new in place"),  # complete, it keeps its time
+    ("in place, file-size limit", "locked", {"limits": FSIZE_40K}, "stale"),
+    ("in place, memory runs out", "locked", {"NOMEM": 1}, "stale"),
+    ("in place, a deferred write error", "locked", {"CLOSE": 1}, "stale"),
+    # What is put at the page's name just before it is opened in place is never written through or waited on.
+    ("in place, a link swapped in", ".", {"REFUSE": EACCES, "AT_PLACE": "ln -sfn ../target f/s.c.html"}, "l"),
+    ("in place, a FIFO swapped in", ".", {"REFUSE": EACCES, "AT_PLACE": "rm f/s.c.html && mkfifo f/s.c.html"}, "p"),
 ]
 
 
-@pytest.mark.parametrize("where, settings, options, left", [row[1:] for row in FAILURES], ids=[r[0] for r in FAILURES])
-def test_page_whatever_fails(where, settings, options, left, run, place, shim, quarnel):
+@pytest.mark.parametrize("where, settings, left", [row[1:] for row in FAILURES], ids=[row[0] for row in FAILURES])
+def test_page_whatever_fails(where, settings, left, run, place, shim, quarnel):
+    settings = dict(settings)
+    fails, limits = settings.pop("fails", None), settings.pop("limits", ())
     need(not ("NOMEM" in settings and os.environ.get("QUARNEL_SANITIZED")), "sanitizers hold their memory beforehand")
-    folder, (listing, page), inode, more = prepared(place, where)
-    options, fails = dict(options), options.get("fails")
+    options, lock = place(where)
+    listing, page, inode = prepared(lock)
+    write("target", b"keep")
     if fails == "/proc":
         need(OWN_MOUNTS == [True] and not os.environ.get("QUARNEL_SANITIZED"),
              "hiding /proc needs a mount namespace of the tests' own, and a run without sanitizers, which read it")
         options["binary"] = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"', quarnel]
     elif fails:
-        options["binary"] = strace("-P", os.path.abspath(f"{folder}/s.c"), "-e", f"inject={fails}:error=EIO", quarnel,
-                                   output="/dev/null")
-    options.pop("fails", None)
-    listed = run("-c", f"{folder}/s.c", env=shim(**settings), **more, **options)
-    assert (outcome(folder, page, inode) + ("" if listed == listing else ", no listing" if listed == b"" else ", cut"),
-            names_left(folder)) == (left, [])
+        options["binary"] = traced(quarnel, fails)
+    listed = run("-c", "f/s.c", env=shim(**settings), limits=limits, **options)
+    assert (outcome(page, inode) + ("" if listed == listing else ", no listing" if listed == b"" else ", cut"),
+            names_left(), read("target")) == (left, [], b"keep")
 
 
 TERM, HUP = int(signal.SIGTERM), int(signal.SIGHUP)
@@ -144,26 +167,22 @@ SIGNALS = [
     *((f"{name} mid-page", name, ".", {}, None, [name], "previous", []) for name in ENDING + ["KILL"]),
     ("HUP mid-page, started ignored", "HUP", ".", {}, "ignored", [0], "new", []),
     ("TERM mid-page, started blocked", "TERM", ".", {}, "blocked", [0], "new", []),
-    ("TERM mid-page, named", "TERM", ".", {"NAMED": 1}, None, ["TERM"], "previous", []),
-    ("TERM mid-page, named, in another folder", "TERM", "sub", {"NAMED": 1}, None, ["TERM"], "previous", []),
-    ("TERM mid-page, in place", "TERM", LOCKED, {}, None, ["TERM"], "stale", []),
+    ("TERM mid-page, named", "TERM", ".", {"NAMED": EOPNOTSUPP}, None, ["TERM"], "previous", []),
+    ("TERM mid-page, in place", "TERM", "locked", {}, None, ["TERM"], "stale", []),
     # A second signal waits for the first one's clean-up.
-    ("TERM mid-page, HUP in the clean-up, named", "TERM", ".", {"NAMED": 1, "AGAIN": HUP}, None, ["TERM", "HUP"],
-     "previous", []),
-    ("TERM mid-page, HUP in the clean-up, in place", "TERM", LOCKED, {"AGAIN": HUP}, None, ["TERM", "HUP"], "stale", []),
-    ("TERM as the page is copied in", None, ".", {"RENAME": 1, "SIGNAL": TERM, "SIGNAL_AT": "in place"}, None,
-     ["TERM"], "stale", []),
-    ("TERM as the page is copied in, named", None, ".", {"RENAME": 1, "NAMED": 1, "SIGNAL": TERM,
-     "SIGNAL_AT": "in place"}, None, ["TERM"], "stale", []),
+    ("TERM mid-page, HUP in the clean-up, named", "TERM", ".", {"NAMED": EOPNOTSUPP, "SIGNAL": HUP, "SIGNAL_AT": "again"},
+     None, ["TERM", "HUP"], "previous", []),
+    ("TERM mid-page, HUP in the clean-up, in place", "TERM", "locked", {"SIGNAL": HUP, "SIGNAL_AT": "again"}, None,
+     ["TERM", "HUP"], "stale", []),
     # A fresh name taken by another file is skipped, and that file kept; a
     # signal as a name is made waits until the name is the run's own.
     ("name taken", None, ".", {"TAKE": 1}, None, [0], "new", [b"taken"]),
-    ("name taken, named", None, ".", {"TAKE": 1, "NAMED": 1}, None, [0], "new", [b"taken"]),
+    ("name taken, named", None, ".", {"TAKE": 1, "NAMED": EOPNOTSUPP}, None, [0], "new", [b"taken"]),
     ("TERM as the name is made", None, ".", {"TAKE": 1, "SIGNAL": TERM}, None, ["TERM"], "new", [b"taken"]),
-    ("TERM as the name is made, named", None, ".", {"TAKE": 1, "NAMED": 1, "SIGNAL": TERM}, None, ["TERM"],
+    ("TERM as the name is made, named", None, ".", {"TAKE": 1, "NAMED": EOPNOTSUPP, "SIGNAL": TERM}, None, ["TERM"],
      "previous", [b"taken"]),
-    ("TERM once the name is made, named", None, ".", {"TAKE": 1, "NAMED": 1, "SIGNAL": TERM, "SIGNAL_AT": "named"},
-     None, ["TERM"], "previous", [b"taken"]),
+    ("TERM once the name is made, named", None, ".", {"TAKE": 1, "NAMED": EOPNOTSUPP, "SIGNAL": TERM,
+     "SIGNAL_AT": "named"}, None, ["TERM"], "previous", [b"taken"]),
 ]
 
 
@@ -172,8 +191,9 @@ SIGNALS = [
 def test_page_whatever_signal(sent, where, settings, start, ends, left, names, place, shim, quarnel):
     # Mid-page, the run waits on its first write to the page's file. It is
     # started as a shell with job control would start it.
-    folder, (listing, page), inode, options = prepared(place, where)
-    ready, tell = os.pipe()
+    options, lock = place(where)
+    listing, page, inode = prepared(lock)
+    (ready, tell), (stalled, resume) = os.pipe(), os.pipe()
     sent = sent and signal.Signals["SIG" + sent]
 
     def prepare():
@@ -182,56 +202,85 @@ def test_page_whatever_signal(sent, where, settings, start, ends, left, names, p
             signal.signal(signal.Signals["SIG" + other], signal.SIG_IGN if start == "ignored" and other == sent.name[3:]
                           else signal.SIG_DFL)
         signal.pthread_sigmask(signal.SIG_SETMASK, [sent] if start == "blocked" else [])
-    stall = {"STALL": 1 if start else 60, "READY": tell} if sent else {}
-    running = subprocess.Popen([options.pop("binary", quarnel), "-c", f"{folder}/s.c"], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.PIPE, preexec_fn=prepare, env=shim(**settings, **stall),
-                               pass_fds=[tell], **options)
+    running = subprocess.Popen([options.pop("binary", quarnel), "-c", "f/s.c"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, preexec_fn=prepare, pass_fds=[tell, stalled], **options,
+                               env=shim(**settings, **({"STALL": stalled, "READY": tell} if sent else {})))
     os.close(tell)
     if sent:
         assert select.select([ready], [], [], 60)[0], "the run did not reach its page"
         running.send_signal(sent)
+        os.write(resume, b"go") if start else None
     assert running.wait(60) in [-signal.Signals["SIG" + end] if end else 0 for end in ends]
-    assert (running.stderr.read(), outcome(folder, page, inode), names_left(folder)) == (b"", left, names)
+    assert (running.stderr.read(), outcome(page, inode), names_left()) == (b"", left, names)
 
 
+CHANGE = "echo >> f/s.c && touch -d @$TICK f/s.c"  # a change within the tick the source was read in
 DATES = [
-    # name, where, what happens to the source once the run has read it and is
-    # held on its listing (or the shim's settings), the page's time against
-    # the source's
-    ("unchanged", ".", None, "newer"),
-    ("changed", ".", lambda: write("s.c", b"changed"), "older"),
-    ("changed, the page in place", LOCKED, lambda: write(f"{LOCKED}/s.c", b"changed"), "older"),
-    ("changed within the tick it was read in", ".", {"TOUCH": "s.c"}, "older"),
-    ("saved by a rename", ".", lambda: os.rename("saved.c", "s.c"), "older"),
-    ("removed", ".", lambda: os.remove("s.c"), "at the epoch"),
+    # name, where, how the source stands (None: f/s.c itself; g/s.c, a link to f/s.c or to a/s.c), what
+    # happens once it was read and listed, the page's time against the source's
+    ("unchanged", ".", None, None, "newer"),
+    ("changed", ".", None, CHANGE, "older"),
+    ("changed, the page in place", "locked", None, CHANGE, "older"),
+    ("saved by a rename", ".", None, "mv saved.c f/s.c", "older"),
+    ("saved by a rename, dated before 1970", ".", None, "touch -d @-1000.5 saved.c && mv saved.c f/s.c", "older"),
+    ("removed", ".", None, "rm f/s.c", "at the epoch"),
+    ("missing from the start", ".", "missing", None, "newer"),
+    ("unchanged, on a file system of whole seconds", "whole seconds", None, None, "newer"),
+    ("changed, on a file system of whole seconds", "whole seconds", None, CHANGE, "older"),
+    ("changed, reached through a link to a file system of whole seconds", "whole seconds", "link", CHANGE, "older"),
+    ("changed, on FUSE", "fuse", None, CHANGE, "older"),
+    ("replaced by a file of the same inode number on another device", ".", "same inode", "ln -sfn ../b/s.c g/s.c",
+     "older"),
 ]
 
 
-@pytest.mark.parametrize("where, change, dated", [row[1:] for row in DATES], ids=[row[0] for row in DATES])
-def test_page_dated_when_its_source_was_read(where, change, dated, command, place, shim, newline=b"\n"):
+@pytest.mark.parametrize("where, setup, change, dated", [row[1:] for row in DATES], ids=[row[0] for row in DATES])
+def test_page_dated_when_its_source_was_read(where, setup, change, dated, run, place, shim, request):
     # A page newer than its source is a page of the source as it now is.
-    # newline: what the run writes for a line feed.
-    folder, options, lock = place(where)
+    options, lock = place(where)
+    write("f/s.c", b"word 12 /* c */\n" * 50)
     write("saved.c", b"int saved;")
-    write(f"{folder}/s.c", b"word 12 /* c */\n" * 5000)  # a listing that fills the reader's pipe
-    write(f"{folder}/s.c.html", b"previous")
+    source = "g/s.c" if setup in ("link", "same inode") else "f/s.c"
+    if setup == "same inode":  # two tmpfs, each with its one file: the same inode number
+        for folder, text in [("a", read("f/s.c")), ("b", b"int b;")]:
+            request.getfixturevalue("mount")(folder)
+            write(f"{folder}/s.c", text)
+        need(os.stat("a/s.c").st_ino == os.stat("b/s.c").st_ino, "the two files have different inode numbers")
+    if setup in ("link", "same inode"):
+        os.makedirs("g")
+        os.symlink("../a/s.c" if setup == "same inode" else "../f/s.c", source)
+    for path in ("saved.c", source, "b/s.c"):
+        os.path.exists(path) and os.utime(path, ns=(EARLIER, EARLIER))
+    write(source + ".html", b"previous")
     lock()
-    listing, page = (text.replace(b"\n", newline) for text in expected(f"{folder}/s.c"))
-    running = subprocess.Popen(command[:-1] + [options.pop("binary", command[-1]), "-c", f"{folder}/s.c"],
-                               stdout=subprocess.PIPE, env=shim(**change) if isinstance(change, dict) else None, **options)
-    killer = threading.Timer(60, running.kill)  # bounds every wait below
-    killer.start()
-    first_line = running.stdout.readline()  # the source is read, and the run held on its listing's reader
-    if callable(change):
-        change()
-    time.sleep(0.05)  # so that a page dated when written would be newer than the change, past a tick of the clock
-    listed = first_line + running.stdout.read()
-    killer.cancel()
-    assert (running.wait(), listed, read(f"{folder}/s.c.html")) == (0, listing, page)
-    page_time, source_time = (os.stat(f"{folder}/{name}").st_mtime_ns if os.path.exists(f"{folder}/{name}") else 0
-                              for name in ("s.c.html", "s.c"))
+    if setup == "missing":
+        os.remove(source)
+    listing, page = expected(source)
+    assert (run("-c", source, env=shim(AT_PAGE=change), **options), read(source + ".html")) == (listing, page)
+    page_time = os.stat(source + ".html").st_mtime_ns
+    source_time = os.stat(source).st_mtime_ns if os.path.exists(source) else 0
     assert ("at the epoch" if page_time == 0 else "newer" if page_time > source_time else "older"
             if page_time < source_time else "the same") == dated
+
+
+def test_two_runs_in_place(place, shim):
+    # A run that finds the page being written in place by another waits for
+    # it to end: a page is never made of both.
+    options, lock = place("locked")
+    listing, page, inode = prepared(lock)
+    (ready, tell), (stalled, resume), (waiting, tell_waiting) = os.pipe(), os.pipe(), os.pipe()
+
+    def start(ready_fd, **stall):
+        return subprocess.Popen([options["binary"], "-c", "f/s.c"], stdout=subprocess.DEVNULL, user=NOBODY,
+                                pass_fds=[ready_fd, stalled], env=shim(READY=ready_fd, **stall))
+    first = start(tell, STALL=stalled)
+    assert select.select([ready], [], [], 60)[0], "the first run did not reach its page"
+    write("f/s.c", b"int changed;")
+    second = start(tell_waiting)
+    os.close(tell_waiting)
+    assert select.select([waiting], [], [], 60)[0], "the second run neither waited nor ended"  # ends: EOF
+    os.write(resume, b"go")
+    assert (first.wait(60), second.wait(60), outcome(expected("f/s.c")[1], inode)) == (0, 0, "new in place")
 
 
 def test_folder_moved_as_the_source_is_read(work, run, shim):
@@ -239,97 +288,97 @@ def test_folder_moved_as_the_source_is_read(work, run, shim):
     # the path names by the time the page is written.
     for folder in ("sub", "elsewhere"):
         repeat_sample(1, f"{folder}/s.c")
-    run("-c", "sub/s.c", env=shim(MOVE="sub"))
+    run("-c", "sub/s.c", env=shim(AT_SOURCE="mv sub sub.moved && ln -s elsewhere sub"))
     assert (read("sub.moved/s.c.html"), os.listdir("elsewhere")) == (expected("sub.moved/s.c")[1], ["s.c"])
 
 
-@pytest.mark.parametrize("where", [".", "named", LOCKED, "no page", "rename refused"])
+@pytest.mark.parametrize("where", [".", "named", "locked", "no page"])
 def test_every_call_failing(where, run, place, shim, quarnel):
     # Each call the run makes from its start on fails in turn (the Nth call
     # of its kind): the page is the previous one or the complete new one (or,
     # written in place, no newer than its source), never open to more than
-    # before, owned by its owner or the run's; no name is left (but where
-    # removing it failed); and only a run whose source cannot be opened
-    # writes an empty table.
+    # before, its group bits only for its group, owned by its owner or the
+    # run's; no name is left (but where removing it failed); and only a run
+    # whose source cannot be opened writes an empty table.
     need(not os.environ.get("QUARNEL_SANITIZED"), "the sanitizers' own calls would fail as well")
-    folder, options, lock = place(LOCKED if where == LOCKED else "sub")
-    source, page_path = f"{folder}/s.c", f"{folder}/s.c.html"
-    write(source, b"int x; /* c */ y = x << 2;\n" * 50)
-    page = expected(source)[1]
-    settings = {"named": {"NAMED": 1}, "rename refused": {"RENAME": 1}}.get(where, {})
-    preload = [f"-E{key}={value}" for key, value in shim(**settings).items() if key.startswith(("LD_PRELOAD", "QUARNEL_SHIM"))]
+    options, lock = place("locked" if where == "locked" else ".")
+    write("f/s.c", b"int x; /* c */ y = x << 2;\n" * 50)
+    os.utime("f/s.c", ns=(EARLIER, EARLIER))
+    page = expected("f/s.c")[1]
+    preload = [f"-E{key}={value}" for key, value in shim(NAMED=EOPNOTSUPP if where == "named" else None).items()
+               if key.startswith(("LD_PRELOAD", "QUARNEL_SHIM"))]
     program = options.pop("binary", quarnel)
 
     def previous_page():
-        for name in set(os.listdir(folder)) - {"s.c"}:
-            os.remove(f"{folder}/{name}")
+        for name in set(os.listdir("f")) - {"s.c"}:
+            os.remove(f"f/{name}")
         if where != "no page":
-            write(page_path, b"previous")
-            os.chown(page_path, DAEMON, DAEMON)
-            os.chmod(page_path, 0o640)
-            succeeds("setfacl", "-m", "u:nobody:r", page_path)  # where it can
+            write("f/s.c.html", b"previous")
+            os.geteuid() == 0 and os.chown("f/s.c.html", DAEMON, DAEMON)
+            os.chmod("f/s.c.html", 0o640)
+            succeeds("setfacl", "-m", "u:nobody:r", "f/s.c.html")  # where it can
         lock()
-        return os.lstat(page_path) if os.path.exists(page_path) else None, acl(page_path)
+        return os.lstat("f/s.c.html") if os.path.exists("f/s.c.html") else None
 
-    before, before_acl = previous_page()
-    old_mode, owners = before.st_mode if before else 0o666, {before.st_uid if before else 0, options.get("user", 0)}
-    run("-c", source, binary=strace(*preload, program, output="reference"), **options)
+    before = previous_page()
+    old_mode, owners = before.st_mode if before else 0o666, {before.st_uid if before else 0, options.get("user", os.geteuid())}
+    run("-c", "f/s.c", binary=strace(*preload, program, output="reference"), **options)
     trace = read("reference").decode().splitlines()
     # The new file is never open to more than the page, not even until its mode is set.
     # The whole listing is written before anything of the page is looked at.
     assert max(i for i, line in enumerate(trace) if re.match(r"\d+ +write\(1,", line)) < min(
         i for i, line in enumerate(trace) if "s.c.html" in line)
     made = re.findall(r"O_(?:TMPFILE|EXCL).*, (0[0-7]+)\)", "\n".join(trace))
-    assert made and all(int(mode, 8) & ~old_mode & 0o777 == 0 for mode in made)
+    assert all(int(mode, 8) & ~old_mode & 0o777 == 0 for mode in made) and (made or where == "locked")
     calls, seen, started = [], {}, False
     for line in trace:
         call = re.match(r"\d+ +(\w+)\(", line)
         started = started or "rt_sigaction(SIGPIPE" in line
-        if call and call[1] not in ("exit_group", "brk"):  # brk fails by the break it returns, never an error
+        if call and call[1] not in ("exit_group", "brk", "futex"):  # brk fails by the break it returns
             seen[call[1]] = seen.get(call[1], 0) + 1
-            calls += [(call[1], seen[call[1]], f'"{source}", O_RDONLY' in line)] if started else []
+            calls += [(call[1], seen[call[1]], '"f/s.c", O_RDONLY' in line)] if started else []
     for call, nth, opens_source in calls:
-        before, before_acl = previous_page()
-        run("-c", source, binary=strace(*preload, f"-einject={call}:error=EIO:when={nth}", program, output="/dev/null"),
-            **options)
-        left = outcome(folder, page, before.st_ino if before else None)
-        assert left in ("previous", "stale") or (left.startswith("new") and ("empty" not in left or opens_source)) or (
-            left == "none" and not before), (call, nth, left)
-        assert names_left(folder) == [] or call == "unlinkat", (call, nth)  # but where removing it failed
-        if left.startswith("new") and "in place" not in left:
-            after = os.lstat(page_path)
-            assert (after.st_mode & ~old_mode & 0o7777, after.st_uid in owners,
-                    acl(page_path) == before_acl or after.st_mode & 0o077 == 0) == (0, True, True), (call, nth)
+        before = previous_page()
+        before_rights = rights("f/s.c.html") if before else {("group", os.getegid()): 6, ("other", None): 6}
+        run("-c", "f/s.c", binary=strace(*preload, f"-einject={call}:error=EIO:when={nth}", program,
+                                         output="/dev/null"), **options)
+        left = outcome(page, before.st_ino if before else None)
+        assert left in ("previous", "stale", "new in place" if where == "locked" else "new") or (
+            left.endswith("empty table") and opens_source) or (left == "none" and not before), (call, nth, left)
+        assert names_left() == [] or call == "unlinkat", (call, nth)  # but where removing it failed
+        if left == "new":
+            after = os.lstat("f/s.c.html")
+            wider = {who: bits for who, bits in rights("f/s.c.html").items()
+                     if bits & ~before_rights.get(who, 0) and who != ("user", after.st_uid)}
+            assert (after.st_uid in owners, after.st_mode & 0o7000, wider) == (True, 0, {}), (call, nth)
 
 
-@pytest.mark.parametrize("swapped_for", ["l", "p"])
-def test_page_swapped_before_written_in_place(swapped_for, work, run, shim, place):
-    # Between the look at the page and its opening in place: nothing is
-    # written through a link, and nothing waits on a FIFO.
-    write("target", b"keep")
-    os.symlink(os.path.abspath("target"), "swap") if swapped_for == "l" else os.mkfifo("swap")
-    folder, (listing, page), inode, options = prepared(place, "sub")
-    run("-c", "sub/s.c", env=shim(REFUSE=13, SWAP="swap"))
-    assert (outcome(folder, page, inode), names_left(folder), read("target")) == (swapped_for, [], b"keep")
+STICKY = [
+    # who runs (a prefix to run quarnel with; None: nobody, with CAP_FOWNER permitted), whose page it is
+    ("nobody", [], 0),
+    ("nobody with CAP_FOWNER permitted only", None, 0),
+    ("root without CAP_FOWNER", NO_FOWNER, NOBODY),
+    ("root without CAP_FOWNER, its real user the page's owner", NO_FOWNER + ["--ruid=65534"], NOBODY),
+]
 
 
-@pytest.mark.parametrize("who", ["nobody", "root without CAP_FOWNER", "nobody with CAP_FOWNER permitted only"])
-def test_sticky_folder_decided_before_writing(who, run, nobody, quarnel, tmpfs):
+@pytest.mark.parametrize("prefix, owner", [row[1:] for row in STICKY], ids=[row[0] for row in STICKY])
+def test_sticky_folder_decided_before_writing(prefix, owner, run, nobody, quarnel, request):
     # Another user's page in a third user's sticky folder is written in place
     # at once, with no new file made first: with room for one page and not
-    # two, it still gets its page. What decides is the capability in effect,
-    # not being root.
-    tmpfs("sticky", "size=128k")
+    # two, it still gets its page. What decides is the capability in effect
+    # and the effective user, not being root.
+    request.getfixturevalue("mount")("sticky", "tmpfs", "size=128k")
     os.chown("sticky", 1234, 1234)
     os.chmod("sticky", 0o1777)
     repeat_sample(30, "sticky/s.c")
     page = expected("sticky/s.c")[1]
     write("sticky/s.c.html", b"p" * len(page))
     os.chmod("sticky/s.c.html", 0o666)
-    os.chown("sticky/s.c.html", *(2 * [NOBODY if who.startswith("root") else 0]))
-    if who.endswith("permitted only"):
+    os.chown("sticky/s.c.html", owner, owner)
+    if prefix is None:
         need(succeeds("setcap", "cap_fowner=p", nobody["binary"]), "setcap is missing or refused")
-    run("-c", "sticky/s.c", **({"binary": NO_FOWNER + [quarnel]} if who.startswith("root") else nobody))
+    run("-c", "sticky/s.c", **({"binary": prefix + [quarnel]} if prefix else nobody))
     assert read("sticky/s.c.html") == page
 
 
