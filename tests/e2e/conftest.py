@@ -16,6 +16,7 @@ DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(DATA)))
 NOBODY, USERS, DAEMON = 65534, 100, 1
 OWN_MOUNTS = []  # holds True once the tests have a mount namespace of their own
+NO_PROC = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"']  # a run without /proc
 NO_FOWNER = ["setpriv", "--inh-caps=-fowner", "--bounding-set=-fowner"]  # root, but not the owner of every file
 
 

@@ -10,7 +10,7 @@ from collections import namedtuple
 
 import pytest
 
-from conftest import DAEMON, DATA, NO_FOWNER, NOBODY, USERS, acl, need, read, succeeds, write
+from conftest import DAEMON, DATA, NO_FOWNER, NO_PROC, NOBODY, USERS, acl, need, read, succeeds, write
 from model import page
 
 DIR, FIFO, SOCKET, DEVICE = "directory", "FIFO", "socket", "device"
@@ -28,7 +28,6 @@ LOCKED = {"locked": Entry(DIR, 0o555), "locked/a.c": b"k"}  # nobody may not wri
 APPEND_ONLY = {"ap": Entry(DIR, 0o755, flags="+a"), "ap/a.c": b"k"}
 STICKY = {"sticky": Entry(DIR, 0o1777, 1234), "sticky/a.c": b"k"}  # a third user's
 SHARED = {"shared": Entry(DIR, 0o777), "shared/a.c": b"k"}
-NO_PROC = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"']
 LONG = "/".join(["d" * 254] * 16)  # with the page's name, just short of PATH_MAX; not the temporary's
 
 CASES = [
