@@ -24,29 +24,38 @@ EARLIER = 1_700_000_000_123_456_789  # long before any run, in nanoseconds
 
 
 @pytest.fixture
-def place(request, work):
-    # place(WHERE) makes the folder f that a source and its page go in, and
-    # returns the options that run quarnel there and what locks it once they
-    # are written. WHERE: "." (a plain folder), "locked" (nobody's page in a
-    # folder nobody may not write, written in place by nobody's run), or a
-    # file system of its own: "full" (no room for the page), "no inodes"
-    # (room, but no new file), "append-only", "immutable", "whole seconds"
-    # (ext4 of 128-byte inodes), "fuse" (bindfs, which dates a file only when
-    # given both of its times).
-    def make(where):
+def place(request, work, quarnel):
+    # place(WHERE, WHO) makes the folder f that a source and its page go in,
+    # and returns the options that run quarnel there as WHO ("nobody", with
+    # "CAP_FOWNER permitted", or a command that runs quarnel) and what locks
+    # it once its files are written. WHERE: "." (a plain folder), "locked"
+    # (nobody's page in a folder nobody may not write: written in place by
+    # nobody's run), or a file system of its own: "full" (no room for the
+    # page), "no inodes" (room, but no new file), "append-only", "immutable",
+    # "sticky" (a third user's sticky folder with room for one page, not two,
+    # where the page is another user's), "whole seconds" (ext4 of 128-byte
+    # inodes), "fuse" (bindfs, which dates a file only when given both times).
+    def make(where, who=None):
         if where in (".", "locked"):
             os.makedirs("f")
         else:
             request.getfixturevalue("mount")("f", *{
                 "full": ("tmpfs", "size=64k"), "no inodes": ("tmpfs", "size=1m,nr_inodes=3"),
-                "whole seconds": ("ext4 -I 128", ""), "fuse": ("bindfs", "")}.get(where, ("tmpfs", "size=64m")))
-        if where in ("append-only", "immutable"):
-            return {}, lambda: need(succeeds("chattr", "+a" if where == "append-only" else "+i", "f"),
-                                    "chattr is missing or refused")
-        if where != "locked":
-            return {}, lambda: None
-        return dict(request.getfixturevalue("nobody")), lambda: (
-            [os.chown(f"f/{name}", NOBODY, NOBODY) for name in os.listdir("f")], os.chmod("f", 0o555))
+                "sticky": ("tmpfs", "size=128k"), "whole seconds": ("ext4 -I 128", ""),
+                "fuse": ("bindfs", "")}.get(where, ("tmpfs", "size=64m")))
+        options = dict(request.getfixturevalue("nobody")) if where == "locked" or "nobody" in str(who) else {}
+        if who and "CAP_FOWNER permitted" in who:
+            need(succeeds("setcap", "cap_fowner=p", options["binary"]), "setcap is missing or refused")
+        elif isinstance(who, list):
+            need(os.geteuid() == 0, "dropping a capability needs root")
+            options["binary"] = who + [quarnel]
+        page_owner = 0 if options.get("user") else NOBODY
+        return options, {
+            "append-only": lambda: need(succeeds("chattr", "+a", "f"), "chattr is missing or refused"),
+            "immutable": lambda: need(succeeds("chattr", "+i", "f"), "chattr is missing or refused"),
+            "locked": lambda: ([os.chown(f"f/{name}", NOBODY, NOBODY) for name in os.listdir("f")], os.chmod("f", 0o555)),
+            "sticky": lambda: (os.chown("f/s.c.html", page_owner, page_owner), os.chmod("f/s.c.html", 0o666),
+                               os.chown("f", 1234, 1234), os.chmod("f", 0o1777))}.get(where, lambda: None)
     return make
 
 
@@ -114,6 +123,11 @@ ROWS = [
         ("EDQUOT", "previous"), ("EIO", "previous")]),
     ("append-only folder", "append-only", {}, "new in place"),
     ("immutable folder", "immutable", {}, "new in place"),
+    # In a sticky folder, written in place at once, with no new file made first, as its effective user and
+    # the capability in effect decide.
+    *((f"sticky folder, {name}", "sticky", {"as": who}, "new in place") for name, who in [
+        ("nobody", "nobody"), ("nobody, CAP_FOWNER permitted only", "nobody, CAP_FOWNER permitted"),
+        ("root without CAP_FOWNER", NO_FOWNER), ("root without CAP_FOWNER, nobody its real user", NO_FOWNER + ["--ruid=65534"])]),
     *((f"no unnamed files: {name}", ".", {"NAMED": number}, "new") for name, number in [
         ("EOPNOTSUPP", EOPNOTSUPP), ("EISDIR", 21), ("EINVAL", 22)]),
     ("no /proc to name an unnamed file through", ".", {"proc": False}, "new"),
@@ -183,9 +197,9 @@ ROWS = [
 @pytest.mark.parametrize("where, settings, left", [row[1:] for row in ROWS], ids=[row[0] for row in ROWS])
 def test_page(where, settings, left, place, shim, quarnel, request):
     settings = dict(settings)
-    traced, start, limits, setup = (settings.pop(key, None) for key in ("strace", "start", "limits", "source"))
+    traced, start, limits, setup, who = (settings.pop(key, None) for key in ("strace", "start", "limits", "source", "as"))
     need(not ("NOMEM" in settings and os.environ.get("QUARNEL_SANITIZED")), "sanitizers hold their memory beforehand")
-    options, lock = place(where)
+    options, lock = place(where, who)
     repeat_sample(30, "f/s.c")
     write("saved.c", b"int saved;")
     write("target", b"keep")
@@ -205,7 +219,8 @@ def test_page(where, settings, left, place, shim, quarnel, request):
     setup == "missing" and os.remove(source)
     listing, page = expected(source)
     inode = os.stat(source + ".html").st_ino
-    argv = [options.pop("binary", quarnel), "-c", source]
+    binary = options.pop("binary", quarnel)
+    argv = (binary if isinstance(binary, list) else [binary]) + ["-c", source]
     if traced:
         argv = strace(*traced.replace("-P ", f"-P {os.getcwd()}/").split(), output="/dev/null") + argv
     if settings.pop("proc", True) is False:
@@ -319,35 +334,6 @@ def test_every_call_failing(where, run, place, shim, quarnel):
             wider = {who: bits for who, bits in rights("f/s.c.html").items()
                      if bits & ~before_rights.get(who, 0) and who != ("user", after.st_uid)}
             assert (after.st_uid in owners, after.st_mode & 0o7000, wider) == (True, 0, {}), (call, nth)
-
-
-STICKY = [
-    # who runs (a prefix to run quarnel with; None: nobody, with CAP_FOWNER permitted), whose page it is
-    ("nobody", [], 0),
-    ("nobody with CAP_FOWNER permitted only", None, 0),
-    ("root without CAP_FOWNER", NO_FOWNER, NOBODY),
-    ("root without CAP_FOWNER, its real user the page's owner", NO_FOWNER + ["--ruid=65534"], NOBODY),
-]
-
-
-@pytest.mark.parametrize("prefix, owner", [row[1:] for row in STICKY], ids=[row[0] for row in STICKY])
-def test_sticky_folder_decided_before_writing(prefix, owner, run, nobody, quarnel, request):
-    # Another user's page in a third user's sticky folder is written in place
-    # at once, with no new file made first: with room for one page and not
-    # two, it still gets its page. What decides is the capability in effect
-    # and the effective user, not being root.
-    request.getfixturevalue("mount")("sticky", "tmpfs", "size=128k")
-    os.chown("sticky", 1234, 1234)
-    os.chmod("sticky", 0o1777)
-    repeat_sample(30, "sticky/s.c")
-    page = expected("sticky/s.c")[1]
-    write("sticky/s.c.html", b"p" * len(page))
-    os.chmod("sticky/s.c.html", 0o666)
-    os.chown("sticky/s.c.html", owner, owner)
-    if prefix is None:
-        need(succeeds("setcap", "cap_fowner=p", nobody["binary"]), "setcap is missing or refused")
-    run("-c", "sticky/s.c", **({"binary": prefix + [quarnel]} if prefix else nobody))
-    assert read("sticky/s.c.html") == page
 
 
 def limited(kb):
