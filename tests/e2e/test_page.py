@@ -142,6 +142,7 @@ ROWS = [
     ("mode cannot be set", ".", {"strace": at("fchmod", "error=EPERM")}, "new"),
     ("read error", ".", {"strace": "-P f/s.c " + at("read", "error=EIO")}, "previous, no listing"),
     ("seek error", ".", {"strace": "-P f/s.c " + at("lseek", "error=EIO")}, "previous, no listing"),
+    ("source cut short as it is read", ".", {"strace": "-P f/s.c " + at("read", "retval=0")}, "previous, no listing"),
     # Standard output: a full or interrupted one waits, only a failing one ends the listing.
     *((f"standard output answers {name}", ".", {"strace": at("write", "error=" + name)}, left) for name, left in [
         ("EAGAIN", "new"), ("EINTR", "new"), ("EPIPE", "new, no listing"), ("EIO", "new, no listing")]),
