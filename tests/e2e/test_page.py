@@ -229,13 +229,14 @@ def test_page(where, settings, left, place, shim, quarnel, request):
              "hiding /proc needs a mount namespace of the tests' own, and a run without sanitizers, which read it")
         argv = NO_PROC + argv
 
-    def prepare():
+    def prepare():  # as a shell with job control starts a command, whatever the tests were started with
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         for limit in limits or ():
             resource.setrlimit(*limit)
         how, _, name = (start or " ").partition(" ")
-        how == "ignored" and signal.signal(signal.Signals["SIG" + name], signal.SIG_IGN)
-        how == "blocked" and signal.pthread_sigmask(signal.SIG_BLOCK, [signal.Signals["SIG" + name]])
+        for other in ENDING:
+            signal.signal(signal.Signals["SIG" + other], signal.SIG_IGN if (how, name) == ("ignored", other) else signal.SIG_DFL)
+        signal.pthread_sigmask(signal.SIG_SETMASK, [signal.Signals["SIG" + name]] if how == "blocked" else [])
     done = subprocess.run(argv, capture_output=True, timeout=120, preexec_fn=prepare, env=shim(**settings), **options)
     ended = f", killed by {signal.Signals(-done.returncode).name[3:]}" if done.returncode < 0 else (
         f", status {done.returncode}" if done.returncode else "")
