@@ -1,9 +1,7 @@
-# What is installed, and the packages that CPack makes of it: a Debian
-# package on Linux, a ZIP on Windows (the RPM package is built from
-# packaging/quarnel.spec). Every date in them is the release's
-# (SOURCE_DATE_EPOCH, which scripts/release takes from the commit), and
-# compressed files keep no name or time, so that the same commit always
-# gives the same bytes.
+# What is installed, and the files that only the Debian package carries.
+# The packages are made by packaging/deb (Debian), packaging/zip (Windows)
+# and packaging/quarnel.spec (RPM), each from a build folder, so that every
+# byte of them is under the project's control: see scripts/release.
 
 # The version is stated once, in project(): NEWS, the manual and the RPM
 # spec name it, or the packages would say one thing and hold another.
@@ -23,31 +21,40 @@ if(NOT news MATCHES "^quarnel ${version_pattern}\n"
                       "entry of packaging/quarnel.spec must name version ${PROJECT_VERSION}")
 endif()
 
-set(CPACK_PACKAGE_NAME quarnel)
-set(CPACK_PACKAGE_CONTACT "The quarnel authors <quarnel@quarnel.invalid>")
-set(CPACK_PACKAGE_VENDOR "The quarnel authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-string(REGEX MATCH "\n%description\n([^%]*[^\n%])\n" description "${spec}")
-set(CPACK_PACKAGE_DESCRIPTION "${CMAKE_MATCH_1}")
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
-# Everything is installed as one named component, and cpack installs only
-# that: its list of installed files then goes to install_manifest_quarnel.txt,
-# and install_manifest.txt stays the list of the user's own install.
-set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME quarnel)
-set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};quarnel;quarnel;/")
+# The linker's map of what it took into quarnel, relative to the folder it
+# links in (the build folder): the packages name the runtime code of other
+# projects that the binary carries from it (packaging/linked-code).
+target_link_options(quarnel PRIVATE LINKER:-Map=quarnel.map)
 
+# Two components: the program with its manual, which every package takes as
+# it is, and the documents, which each package places its own way.
+# `cmake --install` installs both.
 if(WIN32)
-  # quarnel.exe with the README, the NEWS and the licence side by side.
-  install(TARGETS quarnel RUNTIME DESTINATION .)
-  install(FILES README.md NEWS LICENSE DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win64)
-  include(CPack)
+  install(TARGETS quarnel RUNTIME DESTINATION . COMPONENT quarnel)
+  install(FILES README.md NEWS LICENSE DESTINATION . COMPONENT documents)
   return()
 endif()
 
 include(GNUInstallDirs)
+find_program(QUARNEL_GZIP gzip REQUIRED)
+# gzip_file(SOURCE OUTPUT): OUTPUT, made at build time, is SOURCE compressed
+# with no name or time in it.
+function(gzip_file source output)
+  add_custom_command(OUTPUT ${output} COMMAND ${QUARNEL_GZIP} -n -9 -c ${source} > ${output} DEPENDS ${source})
+  set_property(DIRECTORY APPEND PROPERTY compressed ${output})
+endfunction()
+
+gzip_file(${CMAKE_SOURCE_DIR}/docs/quarnel.1 ${CMAKE_BINARY_DIR}/quarnel.1.gz)
+install(TARGETS quarnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quarnel)
+install(FILES ${CMAKE_BINARY_DIR}/quarnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quarnel)
+install(FILES README.md NEWS LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documents)
+
+# What only the Debian package holds, in debian/ of the build folder, for
+# packaging/deb: its copyright and changelog, the README and NEWS compressed
+# (Debian's rule for documents over 4 KB), the description, and lintian's
+# overrides.
+set(debian ${CMAKE_BINARY_DIR}/debian)
+
 # Debian's machine-readable copyright: the project's own licence statement
 # with the licence's text, each line indented and each blank line a dot.
 file(READ .reuse/dep5 copyright)
@@ -57,7 +64,7 @@ string(SUBSTRING "${licence}" ${terms_start} -1 terms)
 string(STRIP "${terms}" terms)
 string(REPLACE "\n\n" "\n.\n" terms "${terms}")
 string(REPLACE "\n" "\n " terms "${terms}")
-file(WRITE ${CMAKE_BINARY_DIR}/copyright "${copyright}\nLicense: MIT\n ${terms}\n")
+file(WRITE ${debian}/copyright "${copyright}\nLicense: MIT\n ${terms}\n")
 
 # Debian's changelog, made from the RPM spec's, so that the project keeps
 # one: each "* DAY MON DD YYYY WHO - VERSION-1" entry with its "- " items.
@@ -76,27 +83,17 @@ foreach(line IN LISTS rpm_changelog)
   endif()
 endforeach()
 string(STRIP "${changelog}${trailer}" changelog)
-file(WRITE ${CMAKE_BINARY_DIR}/changelog "${changelog}\n")
+file(WRITE ${debian}/changelog "${changelog}\n")
 
-# Documents over 4 KB are compressed in Debian's doc folder; the manual is
-# compressed wherever it is installed.
-find_program(QUARNEL_GZIP gzip REQUIRED)
-foreach(source IN ITEMS ${CMAKE_SOURCE_DIR}/docs/quarnel.1 ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/NEWS
-                        ${CMAKE_BINARY_DIR}/changelog)
-  get_filename_component(name ${source} NAME)
-  add_custom_command(OUTPUT ${name}.gz COMMAND ${QUARNEL_GZIP} -n -9 -c ${source} > ${name}.gz DEPENDS ${source})
-  list(APPEND compressed ${CMAKE_BINARY_DIR}/${name}.gz)
-endforeach()
+# The description: the project's summary, then the spec's %description,
+# each line indented.
+string(REGEX MATCH "\n%description\n([^%]*[^\n%])\n" description "${spec}")
+string(REPLACE "\n" "\n " description "${CMAKE_MATCH_1}")
+file(WRITE ${debian}/description "Description: ${PROJECT_DESCRIPTION}\n ${description}\n")
+configure_file(packaging/quarnel.lintian-overrides ${debian}/lintian-overrides COPYONLY)
+
+gzip_file(${debian}/changelog ${debian}/changelog.gz)
+gzip_file(${CMAKE_SOURCE_DIR}/README.md ${debian}/README.md.gz)
+gzip_file(${CMAKE_SOURCE_DIR}/NEWS ${debian}/NEWS.gz)
+get_property(compressed DIRECTORY PROPERTY compressed)
 add_custom_target(compressed_documents ALL DEPENDS ${compressed})
-
-install(TARGETS quarnel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_BINARY_DIR}/quarnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_BINARY_DIR}/README.md.gz ${CMAKE_BINARY_DIR}/NEWS.gz ${CMAKE_BINARY_DIR}/copyright
-              ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_GENERATOR DEB)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-include(CPack)
