@@ -69,7 +69,7 @@ def repeat_sample(copies, name="big.c"):
 
 def expected(source):
     # The listing and the page of a source, by the model.
-    return model.listing_and_page(read(source) if os.path.exists(source) else b"")
+    return model.listing_and_page(read(source) if os.path.isfile(source) else b"")
 
 
 def succeeds(*argv):
@@ -118,23 +118,23 @@ def work():
 @pytest.fixture
 def mount(work):
     # mount(FOLDER, KIND, OPTIONS) mounts a file system of the tests' own on
-    # FOLDER: a tmpfs, a ramfs, a bindfs of the folder itself, or an ext4
-    # image ("ext4 -I 128": of whole seconds). File attributes set there
-    # vanish with the tests however they end.
+    # FOLDER: a tmpfs or ramfs, a bindfs of the folder itself, or an ext4
+    # image made with mkfs.ext4's OPTIONS ("-I 128": of whole seconds). File
+    # attributes set there vanish with the tests however they end.
     need(OWN_MOUNTS == [True], "mounting needs root and a mount namespace of the tests' own")
     points = []
 
-    def make(folder, kind="tmpfs", options="size=64m"):
+    def make(folder, kind="tmpfs", options=""):
         os.makedirs(folder, exist_ok=True)
         if kind == "bindfs":  # over the folder itself, with what it holds
             need(shutil.which("bindfs"), "bindfs is not installed")
             argv = ["bindfs", *options.split(), folder, folder]
-        elif kind.startswith("ext4"):
+        elif kind == "ext4":
             subprocess.run(["truncate", "-s", "8M", folder + ".img"], check=True)
-            subprocess.run(["mkfs.ext4", "-q", *kind.split()[1:], folder + ".img"], check=True, capture_output=True)
+            subprocess.run(["mkfs.ext4", "-q", *options.split(), folder + ".img"], check=True, capture_output=True)
             argv = ["mount", "-o", "loop", folder + ".img", folder]
         else:
-            argv = ["mount", "-t", kind, "-o", options + ",mode=755", kind, folder]
+            argv = ["mount", "-t", kind, "-o", (options or "size=64m") + ",mode=755", kind, folder]
         subprocess.run(argv, check=True, capture_output=True)
         points.append(os.path.abspath(folder))
         os.chdir(os.getcwd())  # into what is mounted over the current folder, if it is
