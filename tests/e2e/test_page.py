@@ -142,7 +142,9 @@ ROWS = [
     ("a deferred write error", PAGE, {"CLOSE": 1}, "previous"),
     ("cannot be dated", PAGE, {"strace": at("utimensat", "error=EPERM")}, "previous"),
     ("the date does not take", PAGE, {"strace": at("utimensat", "retval=0")}, "previous"),
-    ("memory runs out, the page's file open", PAGE, {"NOMEM": 1}, "previous"),
+    ("memory runs out, the page's file open", PAGE, {"NOMEM": "page"}, "previous"),
+    ("memory runs short as the source is read", {**PAGE, "f/s.c": b"x" + b" " * (1 << 20)}, {"NOMEM": "source"},
+     "previous, no listing"),
     ("mode cannot be set", PAGE, {"strace": at("fchmod", "error=EPERM")}, "new mode 600"),
     ("read error", PAGE, {"strace": "-P f/s.c " + at("read", "error=EIO")}, "previous, no listing"),
     ("seek error", PAGE, {"strace": "-P f/s.c " + at("lseek", "error=EIO")}, "previous, no listing"),
@@ -153,7 +155,7 @@ ROWS = [
     # Unfinished in place, the page is dated at the epoch.
     ("in place, file-size limit", LOCKED, {"as": "nobody", "limits": [(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]},
      "cut in place at the epoch"),
-    ("in place, memory runs out", LOCKED, {"as": "nobody", "NOMEM": 1}, "cut in place at the epoch"),
+    ("in place, memory runs out", LOCKED, {"as": "nobody", "NOMEM": "page"}, "cut in place at the epoch"),
     ("in place, a deferred write error", LOCKED, {"as": "nobody", "CLOSE": 1}, "new in place at the epoch"),
     ("in place, a link swapped in", PAGE, {"strace": NEW_FILE.format("error=EACCES"),
                                            "AT_PLACE": "ln -sfn ../t f/s.c.html"}, "l"),
@@ -440,26 +442,3 @@ def test_every_call_failing(where, work, run, shim, quarnel, request):
             wider = {who: bits for who, bits in rights("f/s.c.html").items()
                      if bits & ~before_rights.get(who, 0) and who != ("user", after.st_uid)}
             assert (after.st_uid in owners, after.st_mode & 0o7000, wider) == (True, 0, {}), (call, nth)
-
-
-def limited(kb):
-    return [(resource.RLIMIT_AS, (kb << 10, kb << 10))]
-
-
-def test_out_of_memory(work, run, quarnel):
-    # Within every limit from just enough to start up to enough to finish, 64
-    # KB apart, the page is the previous one or the complete new one: a source
-    # that cannot be held in memory is not a source without tokens.
-    need(not os.environ.get("QUARNEL_SANITIZED"), "sanitizers need more address space than this allows")
-    repeat_sample(3000)
-    listing, page = expected("big.c")
-    start = next(kb for kb in range(2000, 50000, 100) if subprocess.run(
-        [quarnel], stderr=subprocess.DEVNULL, preexec_fn=lambda: resource.setrlimit(*limited(kb)[0])).returncode == 0)
-    for limit_kb in range(start, start + 64 * 1000, 64):
-        write("big.c.html", b"previous")
-        outcome = run("-c", "big.c", limits=limited(limit_kb)), read("big.c.html")
-        assert (outcome in [(b"", b"previous"), (listing, b"previous"), (listing, page)],
-                sorted(set(os.listdir(".")) - HELPERS)) == (True, ["big.c", "big.c.html"]), limit_kb
-        if outcome == (listing, page):
-            return
-    pytest.fail("64 MB more than a start needs did not let the run finish")
