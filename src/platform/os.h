@@ -42,9 +42,9 @@ struct os {
     static bool rename(const folder& in, const char* from, const char* to);
     // Closes file, if open, and removes name.
     static void remove(const folder& in, const char* name, int file);
-    // An existing regular file opened for writing, never through a link and
-    // never blocking on a FIFO or a device; then held against any other
-    // process's hold, waiting for it to end; then emptied.
+    // An existing file opened for writing, never through a link and never
+    // blocking on a FIFO or a device; then held against any other process's
+    // hold, waiting for it to end; then emptied, if it is a regular file.
     static int open_in_place(const folder& in, const char* name);
     static bool hold_exclusively(int file);
     static bool empty(int file);

@@ -208,12 +208,7 @@ void os::remove(const folder& in, const char* name, int file) {
 }
 
 int os::open_in_place(const folder& in, const char* name) {
-    const int file = openat(in.handle, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat opened {};
-    if (file < 0 || (fstat(file, &opened) == 0 && S_ISREG(opened.st_mode))) return file;
-    close(file);
-    errno = EINVAL;
-    return -1;
+    return openat(in.handle, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 bool os::hold_exclusively(int file) {
@@ -223,6 +218,7 @@ bool os::hold_exclusively(int file) {
     return fcntl(file, F_OFD_SETLKW, &whole) == 0;
 }
 
+// Refuses anything but a regular file (a FIFO that has a reader, a device).
 bool os::empty(int file) { return ftruncate(file, 0) == 0; }
 
 void os::close(int file) { ::close(file); }
