@@ -17,8 +17,9 @@ constexpr int N = type_number, W = type_word, Q = type_string, S = type_symbol, 
 using lexed = std::vector<std::pair<int, std::string>>;
 
 // The tokens' texts are views into the scanner, which therefore lives until
-// the next call.
-inline const zor_token_list& lex_tokens(const std::string& text) {
+// the next call. The list comes back as a copy: a reference to it, returned
+// from a call given a temporary, is what GCC 14 warns may dangle.
+inline zor_token_list lex_tokens(const std::string& text) {
     static std::optional<zor_scanner> in;
     release_token_list();
     init_char_table();
