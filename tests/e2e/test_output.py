@@ -18,11 +18,13 @@ REAL = [os.path.join(DATA, "sample.c"), os.path.join(ROOT, "examples", "hello.cp
 
 def test_differential(work, run):
     # Seeded random text dense in the characters that decide token bounds,
-    # now and then any byte but NUL, and two real sources.
+    # now and then any byte but NUL, after a word longer than the reports'
+    # buffer, which goes out whole between the pieces around it; and two
+    # real sources.
     rng = random.Random(20261206)
     alphabet = b"aZ_09\"'\\/*+-<>=!&|:.,#;%^(){}[] \t\n\r$?@~\x80\xff"
-    write("random.c", bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256)
-                            for _ in range(300000)))
+    text = bytes(rng.choice(alphabet) if rng.random() < 0.9 else rng.randrange(1, 256) for _ in range(300000))
+    write("random.c", b"w" * 300000 + b" " + text)
     for source in ["random.c"] + [shutil.copy(path, ".") for path in REAL]:
         listing, page = expected(source)
         assert (run("-c", source), read(source + ".html")) == (listing, page), source
