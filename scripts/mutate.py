@@ -6,14 +6,18 @@ Each mutant swaps a relational or equality operator, swaps && and ||, moves
 an integer constant by one, changes a character or string literal, or
 deletes a statement. Mutants are drawn with a fixed seed, applied one at a
 time to a copy of the tree in BUILD/tree, built there, and tested with ctest,
-which stops at the first failure. A mutant that does not build is left out of
-the kill rate; one whose tests all pass survived.
+which stops at the first failure. Only what the build compiles into quarnel
+is mutated: the sources under src/ in the build's compile commands and the
+headers they include (on Linux, not the Windows file). A mutant that does
+not build is left out of the kill rate; one whose tests all pass survived.
 
 Usage: scripts/mutate.py [--seed N] [--count N] [--build DIR]"""
 import argparse
+import json
 import pathlib
 import random
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -105,6 +109,22 @@ def mutants_of(path, lines):
     return out
 
 
+def compiled_files(objects, src):
+    """The files under src that the build in objects compiles: each source of
+    its compile commands, and the headers each includes, as the compiler
+    finds them (-MM lists them instead of compiling)."""
+    found = set()
+    for entry in json.loads((objects / "compile_commands.json").read_text()):
+        if not pathlib.Path(entry["file"]).is_relative_to(src):
+            continue
+        argv = entry.get("arguments") or shlex.split(entry["command"])
+        at = argv.index("-o")
+        listed = subprocess.run(argv[:at] + argv[at + 2:] + ["-MM"], cwd=entry["directory"], capture_output=True,
+                                text=True, check=True).stdout
+        found.update(pathlib.Path(entry["directory"], name).resolve() for name in listed.replace("\\\n", " ").split()[1:])
+    return sorted(path for path in found if path.is_relative_to(src))
+
+
 def run(command, cwd, timeout):
     try:
         return subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -132,9 +152,8 @@ def main():
         sys.exit("the unchanged tree fails its fast tests")
 
     candidates = []
-    for path in sorted((tree / "src").rglob("*")):
-        if path.suffix in (".cpp", ".h"):
-            candidates += mutants_of(path, path.read_text().splitlines(keepends=True))
+    for path in compiled_files(objects, tree.resolve() / "src"):
+        candidates += mutants_of(path, path.read_text().splitlines(keepends=True))
     random.Random(args.seed).shuffle(candidates)
     chosen = candidates[:args.count]
     print(f"{len(candidates)} mutants possible; testing {len(chosen)} (seed {args.seed})")

@@ -27,12 +27,9 @@ std::string run_script(const std::string& text, const std::string& script) {
 TEST(Scanner, OperationsAtStartMiddleAndEnd) {
     const std::array<const char*, 3> cases[] = {
         // text, script, what it gives
-        {"", "gpvgv", "....."},         // empty text: all NUL
-        {"ab", "vpgpv", ".aaba"},       // at the start
-        {"xyz", "ggpvugp", "xyzy1yz"},  // in the middle, unget
-        {"ab", "gggvgpv", "ab.b..b"},   // past the end get stays NUL
-        {"ab", "gugvu", "a0aa0"},       // get then unget restores the start
-        {"ab", "ugv", "0aa"},           // unget at the start stays there
+        {"", "ugpvgv", "0....."},                 // empty text: all NUL; unget at the start stays there
+        {"xyz", "vpgugvgpvugp", ".xx0xxyzy1yz"},  // get then unget restores the start, and the middle
+        {"ab", "gggvgpv", "ab.b..b"},             // past the end get stays NUL
     };
     for (const auto& [text, script, expected] : cases)
         EXPECT_EQ(run_script(text, script), expected) << script;

@@ -36,16 +36,12 @@ def tokens(text):
                     break
             yield "String", text[i:j]
             i = j
-        elif text[i:i + 2] == b"/*":
-            end = text.find(b"*/", i + 2)
+        elif text[i:i + 2] in (b"/*", b"//"):
+            closer = b"*/" if text[i + 1:i + 2] == b"*" else b"\n"
+            end = text.find(closer, i + 2)
             end = n if end < 0 else end
             yield "Comment", text[i + 2:end]
-            i = min(end + 2, n)
-        elif text[i:i + 2] == b"//":
-            end = text.find(b"\n", i + 2)
-            end = n if end < 0 else end
-            yield "Comment", text[i + 2:end]
-            i = end + 1
+            i = end + len(closer)
         elif c in SYMBOLS:
             width = 2 if text[i:i + 2] in PAIRS else 1
             yield "Symbol", text[i:i + width]
