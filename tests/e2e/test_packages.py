@@ -1,18 +1,14 @@
 # What users install: the build installed under a prefix, the Debian package
 # and the Windows ZIP as packaging/deb and packaging/zip make them; each
-# binary found there lists the example right. The packages hold nothing of
-# the file system, the user or the time zone they were made on, and the
-# recipes leave the build's install_manifest.txt, the list of a user's own
-# install, as it was. (lintian, in CI, checks the package's fields and
-# changelog.)
-import io
-import math
+# binary found there lists the example right, and each package names the
+# code linked into it. The recipes leave the build's install_manifest.txt,
+# the list of a user's own install, as it was. (In CI, lintian checks the
+# package's fields, and two releases made on different file systems, by
+# different users, in different time zones, must be the same bytes.)
 import os
 import re
 import shutil
 import subprocess
-import tarfile
-import time
 import zipfile
 
 import pytest
@@ -89,21 +85,11 @@ def test_deb(work, build):
     subprocess.run(["dpkg-deb", "-x", deb, "root"], check=True)
     assert files("root/usr") == DEB_FILES
     check_binary("root/usr/bin/quarnel")
-    fields = dict(re.findall(r"^(\S+): (.*)$", subprocess.run(["dpkg-deb", "-f", deb], capture_output=True, text=True,
-                                                                 check=True).stdout, re.M))
-    # dpkg-gencontrol's count, which the file system's blocks (ext4's, tmpfs's) would not give: a KiB for
-    # each started KiB of a file, one for each folder.
-    sizes = [math.ceil(os.path.getsize(os.path.join(d, f)) / 1024) for d, _, names in os.walk("root") for f in names]
-    assert int(fields["Installed-Size"]) == sum(sizes) + sum(1 for _ in os.walk("root"))
+    fields = subprocess.run(["dpkg-deb", "-f", deb, "Static-Built-Using"], capture_output=True, text=True, check=True)
     # The C library's start files are linked into every program.
     glibc = subprocess.run(["dpkg-query", "-W", "-f", "${source:Package} (= ${source:Version})", "libc6-dev"],
                            capture_output=True, text=True, check=True).stdout
-    assert glibc in fields["Static-Built-Using"].split(", ")
-    # Members in sorted order, owned by root, whoever made the package.
-    data = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], capture_output=True, check=True).stdout
-    members = tarfile.open(fileobj=io.BytesIO(data)).getmembers()
-    assert [m.name for m in members] == sorted(m.name for m in members)
-    assert {(m.uid, m.gid, m.uname, m.gname) for m in members} == {(0, 0, "root", "root")}
+    assert glibc in fields.stdout.strip().split(", ")
 
 
 def test_zip(work, build):
@@ -111,8 +97,6 @@ def test_zip(work, build):
     archive = zipfile.ZipFile(make("zip", build))
     members = archive.infolist()
     assert [m.filename for m in members] == [f"quarnel-{VERSION}-win64/{name}" for name in ZIP_FILES]
-    # No owner or Unix times in extra fields; dated the release's moment in UTC, whatever the time zone.
-    assert {(m.extra, m.date_time) for m in members} == {(b"", time.gmtime(SOURCE_DATE_EPOCH)[:6])}
     notices = archive.read(f"quarnel-{VERSION}-win64/THIRD-PARTY-NOTICES.txt").decode()
     named = set()
     for paragraph in notices.split("\n\n"):
