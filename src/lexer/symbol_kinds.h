@@ -2,8 +2,9 @@
 // The 41 operator kinds of Symbol tokens and the characters of each.
 //
 // This table is the only list of them: the symbol reader derives its
-// lookups from it and the tests walk it, so a kind added here is known to
-// both. A comma is a Symbol too, but has no kind; its kind stays 0.
+// lookups from it, so a kind added here is known to it at once (the tests
+// write the kinds out on their own). A comma is a Symbol too, but has no
+// kind; its kind stays 0.
 
 #include <cstdint>
 
