@@ -36,8 +36,8 @@ int main(int argc, char* argv[]) try {
     std::atexit(release_token_list);  // the tokens stay in token_list until the process ends
     tokenize(scanner);
 
-    platform::standard_output
-        whole;  // waits where standard output is full, rather than cut the listing short
+    // Standard output written whole: where it is full, the listing waits rather than be cut short.
+    platform::standard_output whole;
     std::ostream console(&whole);
     print_listing(console, token_list);  // complete before the page's file is made
 
