@@ -18,8 +18,8 @@ from collections import namedtuple
 
 import pytest
 
-from conftest import (DAEMON, DATA, NO_FOWNER, NO_PROC, NOBODY, OWN_MOUNTS, USERS, acl, expected, need, read, repeat_sample,
-                      strace, succeeds, write)
+from conftest import (DAEMON, DATA, NO_FOWNER, NO_PROC, NOBODY, OWN_MOUNTS, USERS, acl, expected, need, read,
+                      repeat_sample, strace, succeeds, write)
 
 Entry = namedtuple("Entry", "what mode uid gid acl flags fs", defaults=(None,) * 6)
 DIR, FIFO, SOCKET, DEVICE = "directory", "FIFO", "socket", "device"
