@@ -146,12 +146,19 @@ extern "C" int stat(const char* path, struct stat* status) {
     return real(path, status);
 }
 
-extern "C" off_t lseek(int file, off_t offset, int whence) {  // lseek64 too, which C libraries call either
+// The size look: by lseek or lseek64 (libstdc++ calls either, as its C
+// library has it), or fseeko (libc++).
+extern "C" off_t lseek(int file, off_t offset, int whence) {
     static const auto real = next<off_t (*)(int, off_t, int)>("lseek");
     if (whence == SEEK_END) run_out_of_memory("source");
     return real(file, offset, whence);
 }
 extern "C" off_t lseek64(int file, off_t offset, int whence) { return lseek(file, offset, whence); }
+extern "C" int fseeko(FILE* file, off_t offset, int whence) {
+    static const auto real = next<int (*)(FILE*, off_t, int)>("fseeko");
+    if (whence == SEEK_END) run_out_of_memory("source");
+    return real(file, offset, whence);
+}
 
 extern "C" int clock_gettime(clockid_t clock, timespec* now) {
     static const auto real = next<int (*)(clockid_t, timespec*)>("clock_gettime");

@@ -146,9 +146,9 @@ ROWS = [
     ("memory runs short as the source is read", {**PAGE, "f/s.c": b"x" + b" " * (1 << 20)}, {"NOMEM": "source"},
      "previous, no listing"),
     ("mode cannot be set", PAGE, {"strace": at("fchmod", "error=EPERM")}, "new mode 600"),
-    ("read error", PAGE, {"strace": "-P f/s.c " + at("read", "error=EIO")}, "previous, no listing"),
+    ("read error", PAGE, {"strace": "-P f/s.c " + at("read", "error=EIO", "1+")}, "previous, no listing"),
     ("seek error", PAGE, {"strace": "-P f/s.c " + at("lseek", "error=EIO")}, "previous, no listing"),
-    ("source cut short as it is read", PAGE, {"strace": "-P f/s.c " + at("read", "retval=0")}, "previous, no listing"),
+    ("source cut short as it is read", PAGE, {"strace": "-P f/s.c " + at("read", "retval=0", "1+")}, "previous, no listing"),
     # Not knowing is never taken as a yes; the listing is complete before the page is looked at.
     ("the source cannot be looked at", PAGE, {"strace": "-P f/s.c " + at("newfstatat", "error=EIO", 2)},
      "previous, no listing"),
