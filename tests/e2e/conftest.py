@@ -87,7 +87,8 @@ def strace(*options, output="trace"):
     # work under ptrace, then leaves alone.
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
-    return ["strace", "-f", "-o", output, "-E", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
+    return ["strace", "-f", "-o", output, "--quiet=attach,personality,path-resolution", "-E",
+            "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
 
 
 @pytest.fixture
