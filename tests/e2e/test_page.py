@@ -87,7 +87,7 @@ ROWS = [
     ("page of mode 1644 whose mode cannot be set",
      {**on("bindfs --chmod-deny"), "f/s.c.html": Entry(b"previous", 0o1644)}, {}, "new mode 600"),
     ("another user's page, as root where owners cannot be kept",
-     {**on("bindfs --chown-deny --chgrp-deny"), "f/s.c.html": Entry(b"previous", 0o640, NOBODY, DAEMON, "u:nobody:r")},
+     {**on("bindfs --chown-ignore --chgrp-ignore"), "f/s.c.html": Entry(b"previous", 0o640, NOBODY, DAEMON, "u:nobody:r")},
      {}, "new owner 0:0 acl u::rw,u:65534:r,g::,m::r,o::"),
     ("group's page in a shared folder", {**SHARED, "f/s.c.html": Entry(b"previous", 0o664, 0, USERS)}, {"as": "nobody"},
      "new owner 65534:100"),
