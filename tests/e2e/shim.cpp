@@ -5,10 +5,11 @@
 //   QUARNEL_SHIM_CLOSE         closing a copy of the page's descriptor fails, like a deferred write error;
 //   QUARNEL_SHIM_NOMEM         memory runs out once the page's file is open ("page"), or once the
 //                              source's size is known ("source"), when 512 KB more may still be had;
-//   QUARNEL_SHIM_AT_SOURCE, QUARNEL_SHIM_AT_PAGE, QUARNEL_SHIM_AT_PLACE  a shell command run at the
-//                              first look at the source, at the look at the page's name (the source
-//                              read and listed), and as the page is opened in place; $TICK is the file
-//                              system's clock when the run first asked the time;
+//   QUARNEL_SHIM_AT_SOURCE, QUARNEL_SHIM_AT_PAGE, QUARNEL_SHIM_AT_READ, QUARNEL_SHIM_AT_PLACE  a
+//                              shell command run at the first look at the source, at the look at the
+//                              page's name (the source read and listed), as the page is opened for
+//                              reading, and as it is opened in place; $TICK is the file system's clock
+//                              when the run first asked the time;
 //   QUARNEL_SHIM_STALL         a byte goes to descriptor QUARNEL_SHIM_READY before the run waits for
 //                              another's hold on the page, and before its first write to the page's
 //                              file, which then waits for a byte on descriptor QUARNEL_SHIM_STALL.
@@ -90,6 +91,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     if (unnamed && setting("NAMED")) return errno = std::atoi(setting("NAMED")), -1;
     if ((flags & O_PATH) != 0 && folder != AT_FDCWD) run_at("AT_PAGE");
     if (in_place) run_at("AT_PLACE");
+    if (!made && !in_place && (flags & O_PATH) == 0 && folder != AT_FDCWD) run_at("AT_READ");
     if (made && fresh(name)) take_first_fresh_name(folder, name);
     const int file = real(folder, name, flags, mode);
     if (file >= 0 && (made || in_place)) {

@@ -96,6 +96,10 @@ ROWS = [
     ("page with an ACL", {**PAGE, "f/s.c.html": Entry(b"previous", 0o600, 0, DAEMON, "u:nobody:r")}, {}, "new"),
     ("page with an ACL, no /proc", {**PAGE, "f/s.c.html": Entry(b"previous", 0o640, 0, DAEMON, "u:nobody:r")},
      {"as": NO_PROC}, "new"),
+    ("page with an ACL, no /proc, swapped as it is read", {
+        **PAGE, "f/s.c.html": Entry(b"previous", 0o640, acl="u:nobody:r"), "f/link": ("hard link", "f/s.c.html"),
+        "f/o": Entry(b"o", 0o660, acl="u:nobody:rw")}, {"as": NO_PROC, "AT_READ": "mv f/o f/s.c.html"},
+     "new mode 600 acl none, gone f/o"),
     ("page of mode 644 on a file system without ACLs", on("ramfs"), {}, "new"),
     ("folder with a default ACL",
      {**PAGE, "f": Entry(DIR, acl="d:u:nobody:rw"), "f/s.c.html": Entry(b"previous", 0o640)}, {}, "new"),
