@@ -201,6 +201,9 @@ ROWS = [
     ("changed", PAGE, {"AT_PAGE": CHANGE}, "new older"),
     ("changed, the page in place", LOCKED, {"as": "nobody", "AT_PAGE": CHANGE}, "new in place older"),
     ("saved by a rename", PAGE, {"AT_PAGE": "mv saved.c f/s.c"}, "new older, gone saved.c"),
+    ("saved by a rename, the page in place", {"g": Entry(DIR, 0o555), "g/s.c": ("link", "../f/s.c"), "g/s.c.html": Entry(
+        b"previous", uid=NOBODY), **SHARED, "f/s.c": Entry(SOURCE, uid=NOBODY), "saved.c": Entry(b"int saved;", uid=NOBODY)},
+     {"as": "nobody", "args": "g/s.c", "AT_PAGE": "mv saved.c f/s.c"}, "new in place older, changed f/s.c, gone saved.c"),
     ("saved by a rename, dated before 1970", PAGE, {"AT_PAGE": "touch -d @-1000.5 saved.c && mv saved.c f/s.c"},
      "new older, gone saved.c"),
     ("removed", PAGE, {"AT_PAGE": "rm f/s.c"}, "new at the epoch"),
