@@ -3,7 +3,6 @@
 # and sources with their expected listing and page.
 import ctypes
 import os
-import resource
 import shutil
 import subprocess
 import tempfile
@@ -82,12 +81,12 @@ def need(condition, reason):
         pytest.skip(reason)
 
 
-def strace(*options, output="trace"):
-    # strace writing to output, for a run that LeakSanitizer, which cannot
-    # work under ptrace, then leaves alone.
+def strace(*options):
+    # strace, its trace thrown away, for a run that LeakSanitizer, which
+    # cannot work under ptrace, then leaves alone.
     need(shutil.which("strace"), "strace is not installed")
     need(subprocess.run(["strace", "-o", "/dev/null", "true"]).returncode == 0, "strace cannot trace here")
-    return ["strace", "-f", "-o", output, "--quiet=attach,personality,path-resolution", "-E",
+    return ["strace", "-f", "-o", "/dev/null", "--quiet=attach,personality,path-resolution", "-E",
             "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0", *options]
 
 
@@ -147,19 +146,13 @@ def mount(work):
 
 @pytest.fixture
 def run(command):
-    # run(ARGS..., binary=PATH or ARGV, limits=[(LIMIT, (SOFT, HARD))], OPTIONS...)
-    # runs quarnel in the current folder with standard input closed, so that
-    # the files it opens may get descriptor 0, and with subprocess's OPTIONS
-    # (user, umask, env); it must end with status 0 and write nothing to
-    # standard error. Returns the listing.
-    def run_quarnel(*args, binary=None, limits=(), **options):
-        def prepare():
-            os.close(0)
-            for limit in limits:
-                resource.setrlimit(*limit)
-        argv = (binary if isinstance(binary, list) else [binary]) if binary else command
-        options.setdefault("umask", 0o022)
-        done = subprocess.run(argv + list(args), capture_output=True, timeout=120, preexec_fn=prepare, **options)
+    # run(ARGS..., OPTIONS...) runs quarnel in the current folder with
+    # standard input closed, so that the files it opens may get descriptor 0,
+    # and with subprocess's OPTIONS (env); it must end with status 0 and
+    # write nothing to standard error. Returns the listing.
+    def run_quarnel(*args, **options):
+        done = subprocess.run(command + list(args), capture_output=True, timeout=120, umask=0o022,
+                              preexec_fn=lambda: os.close(0), **options)
         assert (done.returncode, done.stderr[:300]) == (0, b"")
         return done.stdout
     return run_quarnel

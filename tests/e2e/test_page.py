@@ -329,7 +329,7 @@ def test_run(files, how, left, work, quarnel, shim, request):
     listing, page = expected(source) if source else (b"", None)
     argv = (who if isinstance(who, list) else []) + [options.pop("binary", quarnel)] + args
     if traced:
-        argv = strace(*traced.split(), output="/dev/null") + argv
+        argv = strace(*traced.split()) + argv
 
     def prepare():  # as a shell with job control starts a command, whatever the tests were started with
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
