@@ -10,9 +10,8 @@
 //                              page's name (the source read and listed), as the page is opened for
 //                              reading, and as it is opened in place; $TICK is the file system's clock
 //                              when the run first asked the time;
-//   QUARNEL_SHIM_STALL         a byte goes to descriptor QUARNEL_SHIM_READY before the run waits for
-//                              another's hold on the page, and before its first write to the page's
-//                              file, which then waits for a byte on descriptor QUARNEL_SHIM_STALL.
+//   QUARNEL_SHIM_READY=FD      a byte goes to that descriptor as the run waits for another's hold on
+//                              the page.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -128,17 +127,6 @@ extern "C" int fcntl(int file, int command, ...) {
     va_end(rest);
     if (command == F_OFD_SETLKW && real(file, F_OFD_SETLK, argument) != 0) tell_ready();  // it waits
     return real(file, command, argument);
-}
-
-extern "C" ssize_t write(int file, const void* data, std::size_t size) {
-    static const auto real = next<ssize_t (*)(int, const void*, std::size_t)>("write");
-    static bool stalled = false;
-    if (file == page && setting("STALL") && !std::exchange(stalled, true)) {
-        tell_ready();
-        char byte;
-        if (read(std::atoi(setting("STALL")), &byte, 1) != 1) std::abort();
-    }
-    return real(file, data, size);
 }
 
 extern "C" int stat(const char* path, struct stat* status) {

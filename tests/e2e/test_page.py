@@ -5,6 +5,7 @@
 # before it is; it is dated with the moment its source was read, or before a
 # source that replaced it; nobody who could not read the previous page can
 # read it; and no run leaves a name behind or changes another file.
+import fcntl
 import os
 import resource
 import select
@@ -361,24 +362,19 @@ def test_the_model_gives_the_sample_its_listing_and_page():
                                                              for end in (".listing", ".html"))
 
 
-def test_two_runs_in_place(work, shim, nobody):
-    # A run that finds the page being written in place by another waits for
-    # it to end: a page is never made of both.
+def test_in_place_waits_for_another_hold(work, shim, nobody):
+    # A run that finds the page held by another writer waits for it to let go
+    # before it empties the page: a page is never made of both.
     make_all(LOCKED, None)
-    (ready, tell), (stalled, resume), (waiting, tell_waiting) = os.pipe(), os.pipe(), os.pipe()
-
-    def start(ready_fd, **stall):
-        return subprocess.Popen([nobody["binary"], "-c", "f/s.c"], stdout=subprocess.DEVNULL, user=NOBODY,
-                                pass_fds=[ready_fd, stalled], env=shim(READY=ready_fd, **stall))
-    first = start(tell, STALL=stalled)
-    assert select.select([ready], [], [], 60)[0], "the first run did not reach its page"
-    write("f/s.c", b"int changed;")
-    second = start(tell_waiting)
-    os.close(tell_waiting)
-    assert select.select([waiting], [], [], 60)[0], "the second run neither waited nor ended"  # ends: EOF
-    os.write(resume, b"go")
-    assert (first.wait(60), second.wait(60), read("f/s.c.html")) == (0, 0, expected("f/s.c")[1])
-    assert os.stat("f/s.c.html").st_mtime_ns > os.stat("f/s.c").st_mtime_ns
+    ready, tell = os.pipe()
+    with open("f/s.c.html", "r+b") as held:
+        fcntl.lockf(held, fcntl.LOCK_EX)
+        running = subprocess.Popen([nobody["binary"], "-c", "f/s.c"], stdout=subprocess.DEVNULL, user=NOBODY,
+                                   pass_fds=[tell], env=shim(READY=tell))
+        os.close(tell)
+        assert select.select([ready], [], [], 60)[0] and os.read(ready, 1) == b"r", "the run did not wait"
+        assert read("f/s.c.html") == b"previous"
+    assert (running.wait(60), read("f/s.c.html")) == (0, expected("f/s.c")[1])
 
 
 def test_folder_moved_as_the_source_is_read(work, run, shim):
