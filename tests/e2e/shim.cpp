@@ -3,8 +3,7 @@
 //   QUARNEL_SHIM_NAMED=ERRNO   no unnamed files: asking for one fails with that errno value;
 //   QUARNEL_SHIM_TAKE          the first fresh name is taken just before it is made;
 //   QUARNEL_SHIM_CLOSE         closing a copy of the page's descriptor fails, like a deferred write error;
-//   QUARNEL_SHIM_NOMEM         memory runs out once the page's file is open ("page"), or once the
-//                              source's size is known ("source"), when 512 KB more may still be had;
+//   QUARNEL_SHIM_NOMEM         memory runs out once the page's file is open;
 //   QUARNEL_SHIM_AT_SOURCE, QUARNEL_SHIM_AT_PAGE, QUARNEL_SHIM_AT_READ, QUARNEL_SHIM_AT_PLACE  a
 //                              shell command run at the first look at the source, at the look at the
 //                              page's name (the source read and listed), as the page is opened for
@@ -53,15 +52,9 @@ void tell_ready() {
     if (setting("READY") && write(std::atoi(setting("READY")), "r", 1) != 1) std::abort();
 }
 
-void run_out_of_memory(const char* moment) {
-    if (!setting("NOMEM") || std::strcmp(setting("NOMEM"), moment) != 0) return;
-    unsigned long pages = 0;  // the address space the run holds already
-    FILE* held = std::fopen("/proc/self/statm", "r");
-    if (held == nullptr || std::fscanf(held, "%lu", &pages) != 1) std::abort();
-    std::fclose(held);
-    const rlim_t most = std::strcmp(moment, "page") == 0 ? 0 : pages * sysconf(_SC_PAGESIZE) + (512 << 10);
-    const rlimit limit{most, most};
-    setrlimit(RLIMIT_AS, &limit);
+void run_out_of_memory() {
+    static const rlimit none{0, 0};
+    if (setting("NOMEM")) setrlimit(RLIMIT_AS, &none);
 }
 
 bool fresh(const char* name) { return std::strncmp(name, ".quarnel-", 9) == 0; }
@@ -95,7 +88,7 @@ extern "C" int openat(int folder, const char* name, int flags, ...) {
     const int file = real(folder, name, flags, mode);
     if (file >= 0 && (made || in_place)) {
         page = file;
-        run_out_of_memory("page");
+        run_out_of_memory();
     }
     return file;
 }
@@ -134,20 +127,6 @@ extern "C" int stat(const char* path, struct stat* status) {
     static bool first = true;
     if (std::exchange(first, false)) run_at("AT_SOURCE");
     return real(path, status);
-}
-
-// The size look: by lseek or lseek64 (libstdc++ calls either, as its C
-// library has it), or fseeko (libc++).
-extern "C" off_t lseek(int file, off_t offset, int whence) {
-    static const auto real = next<off_t (*)(int, off_t, int)>("lseek");
-    if (whence == SEEK_END) run_out_of_memory("source");
-    return real(file, offset, whence);
-}
-extern "C" off_t lseek64(int file, off_t offset, int whence) { return lseek(file, offset, whence); }
-extern "C" int fseeko(FILE* file, off_t offset, int whence) {
-    static const auto real = next<int (*)(FILE*, off_t, int)>("fseeko");
-    if (whence == SEEK_END) run_out_of_memory("source");
-    return real(file, offset, whence);
 }
 
 extern "C" int clock_gettime(clockid_t clock, timespec* now) {

@@ -20,7 +20,7 @@ from conftest import (DAEMON, DATA, NO_FOWNER, NO_PROC, NOBODY, OWN_MOUNTS, USER
                       repeat_sample, strace, succeeds, write)
 
 Entry = namedtuple("Entry", "what mode uid gid acl flags fs", defaults=(None,) * 6)
-DIR, FIFO, DEVICE = "directory", "FIFO", "device"
+DIR, FIFO = "directory", "FIFO"
 ENDING = ["HUP", "INT", "QUIT", "TERM", "ALRM", "USR1", "USR2", "VTALRM", "PROF", "XCPU"]
 EARLIER = 1_700_000_000_123_456_789  # every file's time before a run, in nanoseconds
 HELPERS = {".quarnel", ".shim.so", "f.img", "lost+found"}  # what the tests' own machinery keeps beside the files
@@ -49,34 +49,26 @@ TAKEN = ", left b'taken'"  # a file that took the first fresh name, kept
 LONG = "/".join(["d" * 254] * 16)  # with the page's name, just short of PATH_MAX
 
 ROWS = [
-    # name, files (a path's bytes, DIR, FIFO, DEVICE, ("link" or "hard link", target), or an Entry), how
+    # name, files (a path's bytes, DIR, FIFO, ("link" or "hard link", target), or an Entry), how
     # it runs (args: "-c" and f/s.c, or a path, or a list; as: a user, or a command that runs quarnel; strace:
     # what strace injects; start: a signal started ignored or blocked; limits; umask; the rest the shim's),
     # what is left: see outcome
     *((f"ignored: {' '.join(args) or 'no arguments'}", PAGE, {"args": args}, "no page") for args in (
-        [], ["-c"], ["-c", "f/s.c", "f/s.c"], ["-C", "f/s.c"], ["-cx", "f/s.c"], ["f/s.c"], ["f/s.c", "-c"],
-        ["--c", "f/s.c"], ["-", "f/s.c"])),
-    ("missing source", {}, {"args": "missing.c"}, "new"),
+        [], ["-c", "f/s.c", "f/s.c"], ["-C", "f/s.c"], ["-cx", "f/s.c"], ["f/s.c", "-c"])),
     ("empty source", {"e.c": b""}, {"args": "e.c"}, "new"),
-    ("directory as source", {"d.c": DIR}, {"args": "d.c"}, "new"),
     ("FIFO as source, which nothing writes", {"fifo.c": FIFO}, {"args": "fifo.c"}, "new"),
     ("unreadable source", {"f": Entry(DIR, 0o777), "f/s.c": Entry(b"secret", 0)}, {"as": "nobody"},
      "empty table, no listing"),
-    ("read-only source", {"f": Entry(DIR, 0o777), "f/s.c": Entry(SOURCE, 0o444)}, {"as": "nobody"}, "new"),
-    ("relative path", {"sub/dir/f.cpp": b"k"}, {"args": "sub/dir/f.cpp"}, "new"),
     ("folder path near PATH_MAX", {LONG + "/a.c": b"k"}, {"args": LONG + "/a.c"}, "new"),
     # Whatever else stands at the page's name is replaced, never written through or waited on; a directory stays.
     ("directory at the page's name", {**PAGE, "f/s.c.html": DIR}, {}, "d"),
     *((f"{name} at the page's name", {**PAGE, "f/s.c.html": what}, {}, "new") for name, what in [
-        ("link", ("link", "../t")), ("dangling link", ("link", "nowhere")), ("link to the source", ("link", "s.c")),
-        ("link to a directory", ("link", ".")), ("FIFO", FIFO), ("device", DEVICE),
+        ("link", ("link", "../t")), ("link to a directory", ("link", ".")), ("FIFO", FIFO),
         ("another user's link", Entry(("link", "../t"), uid=NOBODY))]),
     # A replaced page keeps its mode, ACL, and (as root) owner and group, but no set-id or sticky bit; only
     # the owner's bits until all is set; group bits, and the ACL's owning group's entry, for its group alone.
     ("new page under umask 027", {"f/s.c": SOURCE}, {"umask": 0o027}, "new"),
-    ("page of mode 604", {**PAGE, "f/s.c.html": Entry(b"previous", 0o604)}, {}, "new"),
     ("page of mode 666 under umask 022", {**PAGE, "f/s.c.html": Entry(b"previous", 0o666)}, {}, "new"),
-    ("another user's page", {**PAGE, "f/s.c.html": Entry(b"previous", 0o640, NOBODY, USERS)}, {}, "new"),
     ("another user's page, as root without CAP_FOWNER", {**PAGE, "f/s.c.html": Entry(b"previous", 0o644, NOBODY)},
      {"as": NO_FOWNER}, "new"),
     ("page of mode 7755", {**PAGE, "f/s.c.html": Entry(b"previous", 0o7755, NOBODY)}, {}, "new"),
@@ -109,7 +101,6 @@ ROWS = [
         ("EACCES", "new in place"), ("EPERM", "new in place"), ("EROFS", "previous"), ("ENOSPC", "previous"),
         ("EDQUOT", "previous"), ("EIO", "previous")]),
     ("append-only folder", on("tmpfs", flags="+a"), {}, "new in place"),
-    ("append-only folder, no page", {**on("tmpfs", flags="+a"), "f/s.c.html": None}, {}, "none"),
     ("append-only folder, a link at the page's name",
      {**on("tmpfs", flags="+a"), "f/s.c.html": ("link", "s.c")}, {}, "l"),
     ("immutable folder", on("tmpfs", flags="+i"), {}, "new in place"),
@@ -119,12 +110,10 @@ ROWS = [
      "new in place"),
     ("in place, no page", {**LOCKED, "f/s.c.html": None}, {"as": "nobody"}, "none"),
     ("in place, page not writable", {**LOCKED, "f/s.c.html": b"previous"}, {"as": "nobody"}, "previous"),
-    *((f"in place, {name} at the page's name", {**LOCKED, "f/s.c.html": Entry(what, 0o666, NOBODY)}, {"as": "nobody"},
-       kind) for name, what, kind in [("FIFO", FIFO, "p"), ("device", DEVICE, "c")]),
+    ("in place, FIFO at the page's name", {**LOCKED, "f/s.c.html": Entry(FIFO, 0o666, NOBODY)}, {"as": "nobody"}, "p"),
     *((f"sticky folder, {name}", sticky(owner), {"as": who}, "new in place") for name, owner, who in [
         ("nobody", 0, "nobody"), ("nobody, CAP_FOWNER permitted only", 0, "nobody, CAP_FOWNER permitted"),
-        ("root without CAP_FOWNER", NOBODY, NO_FOWNER), ("root without CAP_FOWNER, nobody its real user", NOBODY,
-                                                          NO_FOWNER + ["--ruid=65534"])]),
+        ("root without CAP_FOWNER, nobody its real user", NOBODY, NO_FOWNER + ["--ruid=65534"])]),
     ("sticky folder, as root", sticky(NOBODY), {}, "new"),
     ("the user's page in a sticky folder, with a hard link", {**sticky(NOBODY), "f/s.c": Entry(SOURCE, uid=NOBODY),
      "f/link": ("hard link", "f/s.c.html")}, {"as": "nobody"}, "new"),
@@ -137,45 +126,36 @@ ROWS = [
     ("link refused", PAGE, {"strace": at("linkat", "error=EDQUOT")}, "previous"),
     ("rename refused", {**PAGE, "f/link": ("hard link", "f/s.c.html")}, {"strace": at("renameat", "error=EIO")},
      "previous"),
-    ("rename refused, named", PAGE, {"NAMED": 95, "strace": at("renameat", "error=ENOSPC")}, "previous"),
     ("a deferred write error", PAGE, {"CLOSE": 1}, "previous"),
-    ("cannot be dated", PAGE, {"strace": at("utimensat", "error=EPERM")}, "previous"),
     ("the date does not take", PAGE, {"strace": at("utimensat", "retval=0")}, "previous"),
-    ("memory runs out, the page's file open", PAGE, {"NOMEM": "page"}, "previous"),
-    ("memory runs short as the source is read", {**PAGE, "f/s.c": b"x" + b" " * (1 << 20)}, {"NOMEM": "source"},
-     "previous, no listing"),
+    ("memory runs out, the page's file open", PAGE, {"NOMEM": 1}, "previous"),
     ("mode cannot be set", PAGE, {"strace": at("fchmod", "error=EPERM")}, "new mode 600"),
-    ("read error", PAGE, {"strace": "-P f/s.c " + at("read", "error=EIO", "1+")}, "previous, no listing"),
-    ("seek error", PAGE, {"strace": "-P f/s.c " + at("lseek", "error=EIO")}, "previous, no listing"),
     ("source cut short as it is read", PAGE, {"strace": "-P f/s.c " + at("read", "retval=0", "1+")}, "previous, no listing"),
     # Not knowing is never taken as a yes; the listing is complete before the page is looked at.
     ("the source cannot be looked at", PAGE, {"strace": "-P f/s.c " + at("newfstatat", "error=EIO", 2)},
      "previous, no listing"),
     ("the page's name cannot be looked at", PAGE, {"strace": "-P f " + at("openat", "error=EIO", 2)}, "previous"),
     ("the folder cannot be looked at", PAGE, {"strace": "-P f " + at("statx", "error=EIO")}, "previous"),
-    ("killed as the page is looked at", PAGE, {"strace": "-P f " + at("openat", "signal=KILL", 2)},
-     "previous, killed by KILL"),
     *((f"the page's ACL cannot be {name}", {**PAGE, "f/s.c.html": Entry(b"previous", 0o640, acl="u:nobody:r")},
        {"strace": at(calls, "error=EIO", "1+")}, "new mode 600 acl none") for name, calls in [
         ("read", "getxattr,fgetxattr"), ("given", "fsetxattr")]),
     # Standard output: a full or interrupted one waits, only a failing one ends the listing.
     *((f"standard output answers {name}", PAGE, {"strace": at("write", "error=" + name)}, left) for name, left in [
-        ("EAGAIN", "new"), ("EINTR", "new"), ("EPIPE", "new, no listing"), ("EIO", "new, no listing")]),
+        ("EAGAIN", "new"), ("EINTR", "new"), ("EPIPE", "new, no listing")]),
     # Unfinished in place, the page is dated at the epoch.
-    ("in place, file-size limit", LOCKED, {"as": "nobody", "limits": [(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]},
-     "cut in place at the epoch"),
-    ("in place, memory runs out", LOCKED, {"as": "nobody", "NOMEM": "page"}, "cut in place at the epoch"),
+    ("in place, memory runs out", LOCKED, {"as": "nobody", "NOMEM": 1}, "cut in place at the epoch"),
     ("in place, a deferred write error", LOCKED, {"as": "nobody", "CLOSE": 1}, "new in place at the epoch"),
     ("in place, a link swapped in", PAGE, {"strace": NEW_FILE.format("error=EACCES"),
                                            "AT_PLACE": "ln -sfn ../t f/s.c.html"}, "l"),
     ("in place, a FIFO swapped in", PAGE, {"strace": NEW_FILE.format("error=EACCES"),
                                            "AT_PLACE": "rm f/s.c.html && mkfifo f/s.c.html"}, "p"),
-    # An ending signal mid-page (as the page is checked before dating) cleans up first.
-    *((f"{name} mid-page", PAGE, {"strace": at("dup", "signal=" + name)}, "previous, killed by " + name)
-      for name in ENDING + ["KILL"]),
+    # An ending signal mid-page (as the page is checked before dating) removes the page's new file first, which
+    # has a name where there are no unnamed files; SIGKILL, which cannot be caught, leaves an unnamed file nothing.
+    *((f"{name} mid-page, named", PAGE, {"NAMED": 95, "strace": at("dup", "signal=" + name)},
+       "previous, killed by " + name) for name in ENDING),
+    ("KILL mid-page", PAGE, {"strace": at("dup", "signal=KILL")}, "previous, killed by KILL"),
     ("HUP mid-page, started ignored", PAGE, {"strace": at("dup", "signal=HUP"), "start": "ignored HUP"}, "new"),
     ("TERM mid-page, started blocked", PAGE, {"strace": at("dup", "signal=TERM"), "start": "blocked TERM"}, "new"),
-    ("TERM mid-page, named", PAGE, {"NAMED": 95, "strace": at("dup", "signal=TERM")}, "previous, killed by TERM"),
     ("TERM mid-page, in place", LOCKED, {"as": "nobody", "strace": at("dup", "signal=TERM")},
      "new in place at the epoch, killed by TERM"),
     # A second signal waits for the first one's clean-up.
@@ -205,7 +185,6 @@ ROWS = [
     ("removed", PAGE, {"AT_PAGE": "rm f/s.c"}, "new at the epoch"),
     ("missing from the start", {**PAGE, "f/s.c": None}, {}, "new"),
     ("unchanged, on a file system of whole seconds", on("ext4 -I 128"), {}, "new"),
-    ("changed, on a file system of whole seconds", on("ext4 -I 128"), {"AT_PAGE": CHANGE}, "new older"),
     ("changed, reached through a link to a file system of whole seconds",
      {**on("ext4 -I 128"), "g/s.c": ("link", "../f/s.c"), "g/s.c.html": b"previous"},
      {"args": "g/s.c", "AT_PAGE": CHANGE}, "new older, changed f/s.c"),
@@ -216,9 +195,7 @@ ROWS = [
      {"args": "g/s.c", "AT_PAGE": "ln -sfn ../b/s.c g/s.c"}, "new older"),
 ]
 
-MAKE = {DIR: lambda path: os.makedirs(path, exist_ok=True), FIFO: os.mkfifo,
-        DEVICE: lambda path: need(subprocess.run(["mknod", path, "c", "1", "3"]).returncode == 0,
-                                  "making a device is not permitted here")}
+MAKE = {DIR: lambda path: os.makedirs(path, exist_ok=True), FIFO: os.mkfifo}
 
 
 def make(path, entry, mount):
