@@ -158,12 +158,6 @@ ROWS = [
     ("TERM mid-page, started blocked", PAGE, {"strace": at("dup", "signal=TERM"), "start": "blocked TERM"}, "new"),
     ("TERM mid-page, in place", LOCKED, {"as": "nobody", "strace": at("dup", "signal=TERM")},
      "new in place at the epoch, killed by TERM"),
-    # A second signal waits for the first one's clean-up.
-    ("TERM mid-page, HUP in the clean-up, named", PAGE, {
-        "NAMED": 95, "strace": at("dup", "signal=TERM") + at("unlinkat", "signal=HUP")}, "previous, killed by HUP"),
-    ("TERM mid-page, HUP in the clean-up, in place", LOCKED, {
-        "as": "nobody", "strace": at("dup", "signal=TERM") + at("utimensat", "signal=HUP")},
-     "new in place at the epoch, killed by HUP"),
     # A fresh name taken by another file is skipped, and that file kept; a signal as a name is made waits
     # until the name is the run's own.
     ("name taken", PAGE, {"TAKE": 1}, "new" + TAKEN),
