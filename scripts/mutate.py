@@ -23,7 +23,7 @@ import subprocess
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-SLOW = "memcheck|stress|package"
+SLOW = "stress|package"
 
 RELATIONAL = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
 LOGICAL = {"&&": "||", "||": "&&"}
