@@ -61,11 +61,6 @@ def acl(path):
         return None
 
 
-def repeat_sample(copies, name="big.c"):
-    # Writes the sample source, without its NUL, the given number of times over.
-    write(name, read(os.path.join(DATA, "sample.c")).replace(b"\0", b"") * copies)
-
-
 def expected(source):
     # The listing and the page of a source, by the model.
     return model.listing_and_page(read(source) if os.path.isfile(source) else b"")
