@@ -1,12 +1,14 @@
 # A second, independent model of the lexer and both reports, written straight
 # from the rules in the README, used to check the tool on large real inputs.
+import re
 
-LETTERS = set(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
-DIGITS = set(b"0123456789")
-QUOTES = set(b"\"'")
-SYMBOLS = set(b"!#%&()*+,-./:;<=>[]^{|}")
-PAIRS = {b">=", b"<=", b"++", b"--", b"&&", b"||", b"->", b"!=", b"==", b"+=", b"-=",
-         b"*=", b"/=", b"&=", b"|=", b"^=", b">>", b"<<", b"::"}
+# Token rules in the order they are tried at each byte; a byte that starts
+# none is skipped. A string runs to the next quote of either kind that no
+# backslash follows, a comment to its closer; either may run to the end.
+TOKEN = re.compile(rb"(?P<Word>[A-Za-z_]\w*)|(?P<Number>[0-9]+)|(?P<String>[\"'](?:[^\"']|[\"'](?=\\))*(?:[\"']|\Z))"
+                   rb"|/\*(?P<Block>.*?)(?:\*/|\Z)|//(?P<Line>[^\n]*)\n?"
+                   rb"|(?P<Symbol>>=|<=|\+\+|--|&&|\|\||->|!=|==|\+=|-=|\*=|/=|&=|\|=|\^=|>>|<<|::|[!#%&()*+,\-./:;<=>\[\]^{|}])",
+                   re.S)
 LABELS = {
     "Number": b'<font color="#BD0000">Number</font>', "Word": b"<b>Word</b>",
     "String": b'<font color="blue">String</font>', "Symbol": b'<font color="orange">Symbol</font>',
@@ -18,36 +20,9 @@ TAIL = b"</TABLE></center></PRE></BODY></HTML>"
 
 
 def tokens(text):
-    i, n = 0, len(text)
-    while i < n:
-        c = text[i]
-        if c in LETTERS or c in DIGITS:
-            run = LETTERS | DIGITS if c in LETTERS else DIGITS
-            j = i + 1
-            while j < n and text[j] in run:
-                j += 1
-            yield ("Word" if c in LETTERS else "Number"), text[i:j]
-            i = j
-        elif c in QUOTES:
-            j = i + 1
-            while j < n:
-                j += 1
-                if text[j - 1] in QUOTES and text[j:j + 1] != b"\\":
-                    break
-            yield "String", text[i:j]
-            i = j
-        elif text[i:i + 2] in (b"/*", b"//"):
-            closer = b"*/" if text[i + 1:i + 2] == b"*" else b"\n"
-            end = text.find(closer, i + 2)
-            end = n if end < 0 else end
-            yield "Comment", text[i + 2:end]
-            i = end + len(closer)
-        elif c in SYMBOLS:
-            width = 2 if text[i:i + 2] in PAIRS else 1
-            yield "Symbol", text[i:i + width]
-            i += width
-        else:
-            i += 1
+    for match in TOKEN.finditer(text):
+        kind = match.lastgroup
+        yield ("Comment" if kind in ("Block", "Line") else kind), match[kind]
 
 
 def listing_and_page(text):
