@@ -52,9 +52,13 @@ ROWS = [
     # name, files (a path's bytes, DIR, FIFO, ("link" or "hard link", target), or an Entry), how
     # it runs (args: "-c" and f/s.c, or a path, or a list; as: a user, or a command that runs quarnel; strace:
     # what strace injects; start: a signal started ignored or blocked; limits; umask; the rest the shim's),
-    # what is left: see outcome
+    # what is left: see outcome. A comment names the mistake that a row, or each row of a table, alone fails on.
+    # Any other command line is ignored: one too short or too long, "-c" in another case, or as a prefix, or
+    # elsewhere.
     *((f"ignored: {' '.join(args) or 'no arguments'}", PAGE, {"args": args}, "no page") for args in (
         [], ["-c", "f/s.c", "f/s.c"], ["-C", "f/s.c"], ["-cx", "f/s.c"], ["f/s.c", "-c"])),
+    # An empty file, an unreadable one or a FIFO (opened before its kind is known, it waits for a writer) is
+    # an empty source, not a failed read.
     ("empty source", {"e.c": b""}, {"args": "e.c"}, "new"),
     ("FIFO as source, which nothing writes", {"fifo.c": FIFO}, {"args": "fifo.c"}, "new"),
     ("unreadable source", {"f": Entry(DIR, 0o777), "f/s.c": Entry(b"secret", 0)}, {"as": "nobody"},
@@ -62,28 +66,37 @@ ROWS = [
     # The page goes to the folder the source's path named as the run began, whatever it names once read.
     ("folder swapped as the source is looked at", {**PAGE, "g/s.c": SOURCE, "l": ("link", "f")},
      {"args": "l/s.c", "AT_SOURCE": "ln -sfn g l"}, "none, changed f/s.c.html, changed l"),
+    # The folder taken up to the first slash, or a path longer than the system takes built.
     ("folder path near PATH_MAX", {LONG + "/a.c": b"k"}, {"args": LONG + "/a.c"}, "new"),
-    # Whatever else stands at the page's name is replaced, never written through or waited on; a directory stays.
+    # Whatever else stands at the page's name is replaced, never written through or waited on; a directory stays:
+    # a link written through; what a link names looked at; a FIFO opened, or left; a link's owner kept.
     ("directory at the page's name", {**PAGE, "f/s.c.html": DIR}, {}, "d"),
     *((f"{name} at the page's name", {**PAGE, "f/s.c.html": what}, {}, "new") for name, what in [
         ("link", ("link", "../t")), ("link to a directory", ("link", ".")), ("FIFO", FIFO),
         ("another user's link", Entry(("link", "../t"), uid=NOBODY))]),
     # A replaced page keeps its mode, ACL, and (as root) owner and group, but no set-id or sticky bit; only
     # the owner's bits until all is set; group bits, and the ACL's owning group's entry, for its group alone.
+    # A new page's mode not from the umask; the umask taken to a replaced page.
     ("new page under umask 027", {"f/s.c": SOURCE}, {"umask": 0o027}, "new"),
     ("page of mode 666 under umask 022", {**PAGE, "f/s.c.html": Entry(b"previous", 0o666)}, {}, "new"),
+    # The page given to its owner before it is dated, which only they may then do.
     ("another user's page, as root without CAP_FOWNER", {**PAGE, "f/s.c.html": Entry(b"previous", 0o644, NOBODY)},
      {"as": NO_FOWNER}, "new"),
+    # Set-id or sticky bits kept; the owner not kept.
     ("page of mode 7755", {**PAGE, "f/s.c.html": Entry(b"previous", 0o7755, NOBODY)}, {}, "new"),
+    # The new file made with the page's whole mode; only its times given, not both, on FUSE.
     ("page of mode 1644 whose mode cannot be set",
      {**on("bindfs --chmod-deny"), "f/s.c.html": Entry(b"previous", 0o1644)}, {}, "new mode 600"),
+    # The group taken as kept because chgrp succeeded, and the ACL's owning group's entry kept with it.
     ("another user's page, as root where owners cannot be kept",
      {**on("bindfs --chown-ignore --chgrp-ignore"), "f/s.c.html": Entry(b"previous", 0o640, NOBODY, DAEMON, "u:nobody:r")},
      {}, "new owner 0:0 acl user::rw-,user:65534:r--,group::---,mask::r--,other::---"),
+    # The sticky rule applied to a folder that is not sticky; the group's bits dropped for a member of it.
     ("group's page in a shared folder", {**SHARED, "f/s.c.html": Entry(b"previous", 0o664, 0, USERS)}, {"as": "nobody"},
      "new owner 65534:100"),
     ("page of mode 6755 in a shared folder", {**SHARED, "f/s.c.html": Entry(b"previous", 0o6755)}, {"as": "nobody"},
      "new mode 705 owner 65534:65534"),
+    # The ACL read through /proc, or without it, but not the page's own; none where a file system has none.
     ("page with an ACL", {**PAGE, "f/s.c.html": Entry(b"previous", 0o600, 0, DAEMON, "u:nobody:r")}, {}, "new"),
     ("page with an ACL, no /proc", {**PAGE, "f/s.c.html": Entry(b"previous", 0o640, 0, DAEMON, "u:nobody:r")},
      {"as": NO_PROC}, "new"),
@@ -92,14 +105,20 @@ ROWS = [
         "f/o": Entry(b"o", 0o660, acl="u:nobody:rw")}, {"as": NO_PROC, "AT_READ": "mv f/o f/s.c.html"},
      "new mode 600 acl none, gone f/o"),
     ("page of mode 644 on a file system without ACLs", on("ramfs"), {}, "new"),
+    # The folder's default ACL left on the new file; the folder opened for reading.
     ("folder with a default ACL",
      {**PAGE, "f": Entry(DIR, acl="d:u:nobody:rw"), "f/s.c.html": Entry(b"previous", 0o640)}, {}, "new"),
     ("folder that may not be read", {**PAGE, "f": Entry(DIR, 0o333), "f/s.c.html": None}, {"as": "nobody"}, "new"),
-    # Whatever stops a run, the previous page or the complete new one.
+    # Whatever stops a run, the previous page or the complete new one: SIGXFSZ not ignored; a full disk answered
+    # by writing in place; ENOSPC for a new file taken as a refusal.
     ("file-size limit", PAGE, {"limits": [(resource.RLIMIT_FSIZE, (40 << 10,) * 2)]}, "previous"),
     ("full file system", on("tmpfs size=64k"), {}, "previous"),
     ("out of inodes", on("tmpfs size=1m,nr_inodes=3"), {}, "previous"),
-    # Written in place only where the folder refuses a new file for want of permission or for its attributes.
+    # Written in place only where the folder refuses a new file for want of permission or for its attributes: each
+    # errno taken the other way; an attribute not looked at; a link written in place; a refused rename copied in
+    # place; the page not emptied first; a FIFO waited on; the sticky rule not applied, or CAP_FOWNER looked for
+    # among the permitted, or the real user taken for the effective, or CAP_FOWNER not honoured, or the page's
+    # or the folder's owner not compared with the user.
     *((f"no new file: {name}", PAGE, {"strace": NEW_FILE.format("error=" + name)}, left) for name, left in [
         ("EACCES", "new in place"), ("EPERM", "new in place"), ("EROFS", "previous"), ("ENOSPC", "previous"),
         ("EDQUOT", "previous"), ("EIO", "previous")]),
@@ -111,8 +130,6 @@ ROWS = [
     ("in place", LOCKED, {"as": "nobody"}, "new in place"),
     ("in place, over a longer page", {**LOCKED, "f/s.c.html": Entry(b"previous" * 999, uid=NOBODY)}, {"as": "nobody"},
      "new in place"),
-    ("in place, no page", {**LOCKED, "f/s.c.html": None}, {"as": "nobody"}, "none"),
-    ("in place, page not writable", {**LOCKED, "f/s.c.html": b"previous"}, {"as": "nobody"}, "previous"),
     ("in place, FIFO at the page's name", {**LOCKED, "f/s.c.html": Entry(FIFO, 0o666, NOBODY)}, {"as": "nobody"}, "p"),
     *((f"sticky folder, {name}", sticky(owner), {"as": who}, "new in place") for name, owner, who in [
         ("nobody", 0, "nobody"), ("nobody, CAP_FOWNER permitted only", 0, "nobody, CAP_FOWNER permitted"),
@@ -122,10 +139,13 @@ ROWS = [
      "f/link": ("hard link", "f/s.c.html")}, {"as": "nobody"}, "new"),
     ("sticky folder of the user's", {**on("tmpfs", mode=0o1777, uid=NOBODY), "f/s.c.html": Entry(b"previous", 0o666)},
      {"as": "nobody"}, "new mode 606 owner 65534:65534"),
+    # Each errno by which a system says it has no unnamed files; unnamed files named only through /proc.
     *((f"no unnamed files: {name}", PAGE, {"NAMED": number}, "new") for name, number in [
         ("EOPNOTSUPP", 95), ("EISDIR", 21), ("EINVAL", 22)]),
     ("no /proc to name an unnamed file through", PAGE, {"as": NO_PROC}, "new"),
-    # A complete page that cannot take the previous one's place is removed; its hard links keep their text.
+    # A complete page that cannot take the previous one's place is removed; its hard links keep their text: a
+    # refused link written in place; the new name left; close's deferred error, or the date, not checked; the
+    # quiet end leaving the new file; the whole mode given first; a short read taken as whole.
     ("link refused", PAGE, {"strace": at("linkat", "error=EDQUOT")}, "previous"),
     ("rename refused", {**PAGE, "f/link": ("hard link", "f/s.c.html")}, {"strace": at("renameat", "error=EIO")},
      "previous"),
@@ -134,7 +154,8 @@ ROWS = [
     ("memory runs out, the page's file open", PAGE, {"NOMEM": 1}, "previous"),
     ("mode cannot be set", PAGE, {"strace": at("fchmod", "error=EPERM")}, "new mode 600"),
     ("source cut short as it is read", PAGE, {"strace": "-P f/s.c " + at("read", "retval=0", "1+")}, "previous, no listing"),
-    # Not knowing is never taken as a yes; the listing is complete before the page is looked at.
+    # Not knowing is never taken as a yes; the listing is complete before the page is looked at. An ACL that
+    # cannot be read or given narrows the page to its owner.
     ("the source cannot be looked at", PAGE, {"strace": "-P f/s.c " + at("newfstatat", "error=EIO", 2)},
      "previous, no listing"),
     ("the page's name cannot be looked at", PAGE, {"strace": "-P f " + at("openat", "error=EIO", 2)}, "previous"),
@@ -146,7 +167,7 @@ ROWS = [
     # (EPIPE, and SIGPIPE) ends the listing, not the run.
     *((f"standard output answers {name}", PAGE, {"strace": at("write", "error=" + name)}, left) for name, left in [
         ("EAGAIN", "new"), ("EINTR", "new"), ("EPIPE:signal=PIPE", "new, no listing")]),
-    # Unfinished in place, the page is dated at the epoch.
+    # Unfinished in place, the page is dated at the epoch; what is swapped in is neither followed nor waited on.
     ("in place, memory runs out", LOCKED, {"as": "nobody", "NOMEM": 1}, "cut in place at the epoch"),
     ("in place, a deferred write error", LOCKED, {"as": "nobody", "CLOSE": 1}, "new in place at the epoch"),
     ("in place, a link swapped in", PAGE, {"strace": NEW_FILE.format("error=EACCES"),
@@ -155,6 +176,8 @@ ROWS = [
                                            "AT_PLACE": "rm f/s.c.html && mkfifo f/s.c.html"}, "p"),
     # An ending signal mid-page (as the page is checked before dating) removes the page's new file first, which
     # has a name where there are no unnamed files; SIGKILL, which cannot be caught, leaves an unnamed file nothing.
+    # Each signal left out; a named file where unnamed ones exist; a handler put on an ignored signal; the
+    # mask cleared; the page in place not dated at the epoch.
     *((f"{name} mid-page, named", PAGE, {"NAMED": 95, "strace": at("dup", "signal=" + name)},
        "previous, killed by " + name) for name in ENDING),
     ("KILL mid-page", PAGE, {"strace": at("dup", "signal=KILL")}, "previous, killed by KILL"),
@@ -163,14 +186,17 @@ ROWS = [
     ("TERM mid-page, in place", LOCKED, {"as": "nobody", "strace": at("dup", "signal=TERM")},
      "new in place at the epoch, killed by TERM"),
     # A fresh name taken by another file is skipped, and that file kept; a signal as a name is made waits
-    # until the name is the run's own.
+    # until the name is the run's own: a taken name ending the tries; a named file made without O_EXCL; signals
+    # not held around the link and the rename, or as the name is made.
     ("name taken", PAGE, {"TAKE": 1}, "new" + TAKEN),
     ("name taken, named", PAGE, {"TAKE": 1, "NAMED": 95}, "new" + TAKEN),
     ("TERM as the name is made", PAGE, {"TAKE": 1, "strace": at("linkat", "signal=TERM")},
      "new, killed by TERM" + TAKEN),
     ("TERM as the name is made, named", PAGE,
      {"TAKE": 1, "NAMED": 95, "strace": at("rt_sigprocmask", "signal=TERM", 2)}, "previous, killed by TERM" + TAKEN),
-    # A page newer than its source is a page of the source as it now is.
+    # A page newer than its source is a page of the source as it now is: dated as it is written; a source
+    # replaced, removed, dated before 1970 or missing from the start, or of whole seconds, or reached through a
+    # link, or on FUSE, or of the same inode number on another device, dated wrongly.
     ("unchanged", PAGE, {}, "new"),
     ("changed", PAGE, {"AT_PAGE": CHANGE}, "new older"),
     ("changed, the page in place", LOCKED, {"as": "nobody", "AT_PAGE": CHANGE}, "new in place older"),
